@@ -1,0 +1,3 @@
+#include "account/EditionClientConfiguration.h"
+
+// Stub: to be built.

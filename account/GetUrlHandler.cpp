@@ -1,0 +1,3 @@
+#include "account/GetUrlHandler.h"
+
+// Stub: to be built.

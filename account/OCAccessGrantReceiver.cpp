@@ -1,0 +1,3 @@
+#include "account/OCAccessGrantReceiver.h"
+
+// Stub: to be built.

@@ -1,0 +1,3 @@
+#include "app/ImageResources.h"
+
+// Stub: to be built.

@@ -1,0 +1,3 @@
+#include "platform/InstanceChannel.h"
+
+// Stub: to be built.

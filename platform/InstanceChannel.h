@@ -1,0 +1,6 @@
+#pragma once
+
+/** The per-user single instance and the delivery of redirect URLs to it (to be built). */
+class InstanceChannel final
+{
+};

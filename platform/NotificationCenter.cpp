@@ -1,0 +1,3 @@
+#include "platform/NotificationCenter.h"
+
+// Stub: to be built.

@@ -1,0 +1,3 @@
+#include "platform/SystemHelpers.h"
+
+// Stub: to be built.

@@ -1,0 +1,3 @@
+#include "platform/UrlSession.h"
+
+// Stub: to be built.

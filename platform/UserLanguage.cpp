@@ -1,0 +1,3 @@
+#include "platform/UserLanguage.h"
+
+// Stub: to be built.

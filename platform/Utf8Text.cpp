@@ -1,0 +1,3 @@
+#include "platform/Utf8Text.h"
+
+// Stub: to be built.

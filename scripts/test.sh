@@ -1,0 +1,50 @@
+#!/bin/sh
+# Installs what the tests need, builds the product and its tests twice (a normal build and one
+# with AddressSanitizer + UndefinedBehaviorSanitizer) and runs the whole suite in both, on a
+# private X server.
+set -eu
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+"$here/scripts/install-dependencies.sh"
+
+jobs=$(nproc)
+
+build() # name, extra cmake arguments...
+{
+    name=$1
+    shift
+    cmake -S "$here" -B "$here/build/$name" -G Ninja "$@" > "$here/build/$name.configure.log" 2>&1 \
+        || { cat "$here/build/$name.configure.log"; exit 1; }
+    cmake --build "$here/build/$name" -j "$jobs"
+}
+
+mkdir -p "$here/build"
+build tests -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build sanitize -DCMAKE_BUILD_TYPE=Debug -DZEMBRIK_SANITIZE=ON
+
+# A private X server on a free display; ended by its PID when the suite is done.
+display=""
+for number in $(seq 90 140); do
+    if [ ! -e "/tmp/.X11-unix/X$number" ] && [ ! -e "/tmp/.X$number-lock" ]; then
+        display=$number
+        break
+    fi
+done
+[ -n "$display" ] || { echo "no free X display number" >&2; exit 1; }
+
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp -noreset > "$here/build/xvfb.log" 2>&1 &
+xvfb=$!
+trap 'kill "$xvfb" 2>/dev/null || true' EXIT INT TERM
+for _ in $(seq 1 100); do
+    [ -e "/tmp/.X11-unix/X$display" ] && break
+    sleep 0.1
+done
+export DISPLAY=":$display"
+
+status=0
+for name in tests sanitize; do
+    echo "== $name build =="
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest --test-dir "$here/build/$name" --output-on-failure -j "$jobs" --timeout 300 || status=1
+done
+exit $status

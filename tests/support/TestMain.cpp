@@ -1,0 +1,10 @@
+#include <gtest/gtest.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+// One framework initialisation for the whole process, as an application has.
+int main (int argc, char** argv)
+{
+    ::testing::InitGoogleTest (&argc, argv);
+    juce::ScopedJuceInitialiser_GUI framework;
+    return RUN_ALL_TESTS();
+}
