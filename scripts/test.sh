@@ -22,24 +22,18 @@ mkdir -p "$here/build"
 build tests -DCMAKE_BUILD_TYPE=RelWithDebInfo
 build sanitize -DCMAKE_BUILD_TYPE=Debug -DZEMBRIK_SANITIZE=ON
 
-# A private X server on a free display; ended by its PID when the suite is done.
-display=""
-for number in $(seq 90 140); do
-    if [ ! -e "/tmp/.X11-unix/X$number" ] && [ ! -e "/tmp/.X$number-lock" ]; then
-        display=$number
-        break
-    fi
-done
-[ -n "$display" ] || { echo "no free X display number" >&2; exit 1; }
-
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp -noreset > "$here/build/xvfb.log" 2>&1 &
+# A private X server on a display it picks itself; ended by its PID when the suite is done.
+displayFile="$here/build/xvfb.display"
+rm -f "$displayFile"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3> "$displayFile" > "$here/build/xvfb.log" 2>&1 &
 xvfb=$!
 trap 'kill "$xvfb" 2>/dev/null || true' EXIT INT TERM
 for _ in $(seq 1 100); do
-    [ -e "/tmp/.X11-unix/X$display" ] && break
+    [ -s "$displayFile" ] && break
     sleep 0.1
 done
-export DISPLAY=":$display"
+[ -s "$displayFile" ] || { echo "the X server did not start:" >&2; cat "$here/build/xvfb.log" >&2; exit 1; }
+export DISPLAY=":$(cat "$displayFile")"
 
 status=0
 for name in tests sanitize; do
