@@ -319,6 +319,18 @@ namespace
                       0.0f, heroHeight);
         hero.closeSubPath();
 
+        // A lighter wave behind the edge gives the curve a layered look.
+        juce::Path wave;
+        wave.startNewSubPath (0.0f, 0.0f);
+        wave.lineTo ((float) windowWidth, 0.0f);
+        wave.lineTo ((float) windowWidth, heroHeight - 6.0f);
+        wave.cubicTo ((float) windowWidth * 0.66f, heroHeight + 8.0f,
+                      (float) windowWidth * 0.26f, heroHeight - 30.0f,
+                      0.0f, heroHeight - 18.0f);
+        wave.closeSubPath();
+        g.setColour (theme.heroTop.withAlpha (0.22f));
+        g.fillPath (wave);
+
         g.setGradientFill (juce::ColourGradient (theme.heroTop, 0.0f, 0.0f,
                                                  theme.heroBottom, (float) windowWidth * 0.55f, heroHeight, false));
         g.fillPath (hero);
@@ -365,7 +377,7 @@ namespace
         // Centre the block of text in the white space between the hero and the buttons.
         const auto blockHeight = titleGap + lineHeight * (float) (content.body.size() - 1);
         const auto top = heroHeight + 24.0f;
-        const auto bottom = 468.0f;
+        const auto bottom = 476.0f;
         auto baseline = top + (bottom - top - blockHeight) * 0.5f + 6.0f;
 
         drawCentredLine (g, { { content.title, titleStyle } }, 225.0f, baseline, available, titleColour);
