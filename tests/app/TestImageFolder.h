@@ -38,12 +38,6 @@ public:
         juce::PNGImageFormat().writeImageToStream (image, stream);
     }
 
-    /** Writes bytes that are no image at all under this name. */
-    void addGarbage (const std::string& fileName) const
-    {
-        getFile (fileName).replaceWithText ("not an image");
-    }
-
     juce::File getFile (const std::string& fileName) const
     {
         return directory.getChildFile (juce::String::fromUTF8 (fileName.c_str()));
