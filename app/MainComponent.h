@@ -49,6 +49,11 @@ public:
     */
     [[nodiscard]] int contactAccountService();
 
+    /** The warning box's text for a failed result (3 or 4): the result's message, a line feed,
+        then the help-centre sentence, in Japanese or English.
+    */
+    [[nodiscard]] static juce::String getTransactionResultMessage (int result, bool japanese);
+
     /** Lets tests read the private state. */
     struct TestAccess;
 
