@@ -288,9 +288,8 @@ namespace
             else
                 ok = ok && set (handle, CURLOPT_CUSTOMREQUEST, request.httpMethod.c_str());
 
-            if (request.httpMethod != "GET" || ! request.httpBody.empty())
-                ok = ok && set (handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t> (request.httpBody.size()))
-                        && set (handle, CURLOPT_POSTFIELDS, request.httpBody.data());
+            ok = ok && set (handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t> (request.httpBody.size()))
+                    && set (handle, CURLOPT_POSTFIELDS, request.httpBody.data());
         }
 
         // Declared here: libcurl keeps a pointer to the list until the transfer has ended.

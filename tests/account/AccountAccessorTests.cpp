@@ -191,14 +191,6 @@ TEST_F (AccountAccessorTest, StalledServerTimesOutAndRequestsAskForTwentySeconds
     }
 }
 
-TEST_F (AccountAccessorTest, UntrustedServerFailsTheExchange)
-{
-    AccountService untrusted ("untrusted-server");
-    ASSERT_TRUE (untrusted.isRunning());
-    untrusted.routeAccountHost();
-    EXPECT_FALSE (accessor.requestAccessToken());
-    EXPECT_TRUE (untrusted.readLog().empty());
-}
 
 //==================================================================================================
 TEST_F (AccountAccessorTest, ProfileRequestSendsTheBearerTokenInOrder)

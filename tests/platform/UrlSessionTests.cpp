@@ -142,27 +142,7 @@ TEST_F (UrlSessionTest, BodyOverTheLimitFailsWhetherItsLengthIsAnnouncedOrNot)
     EXPECT_EQ (fits.data->size(), UrlSession::maximumBodySize);
 }
 
-TEST_F (UrlSessionTest, RedirectIsReturnedNotFollowed)
-{
-    service.setScript (R"({ "/moved": { "status": 302, "body": "moved",
-                                        "headers": [["Location", "https://account.ostrel.example/api/user"]] } })");
 
-    const auto result = run (requestFor ("/moved"));
-    ASSERT_FALSE (result.error.has_value());
-    EXPECT_EQ (result.response->statusCode, 302);
-    EXPECT_EQ (*result.data, "moved");
-    EXPECT_EQ (service.readLog().size(), 1u);
-}
-
-TEST_F (UrlSessionTest, EveryRequestOpensItsOwnConnection)
-{
-    ASSERT_FALSE (run (requestFor ("/api/user")).error.has_value());
-    ASSERT_FALSE (run (requestFor ("/api/user")).error.has_value());
-
-    const auto log = service.readLog();
-    ASSERT_EQ (log.size(), 2u);
-    EXPECT_NE (log[0]["connection"], log[1]["connection"]);
-}
 
 TEST_F (UrlSessionTest, ConnectionClosedWithoutReplyIsALostConnection)
 {
@@ -183,21 +163,6 @@ TEST_F (UrlSessionTest, HeaderValueWithALineBreakIsRefusedBeforeAnythingIsSent)
     EXPECT_TRUE (service.readLog().empty());
 }
 
-TEST_F (UrlSessionTest, ObserverSeesTheRequestAsTheCallerMadeIt)
-{
-    std::optional<UrlRequest> seen;
-    std::mutex seenLock;
-    service.routeAccountHost (5.0, [&] (const UrlRequest& r) { const std::scoped_lock g (seenLock); seen = r; });
-
-    auto request = requestFor ("/api/user");
-    request.timeoutInterval = 20.0;
-    ASSERT_FALSE (run (request).error.has_value());
-
-    const std::scoped_lock g (seenLock);
-    ASSERT_TRUE (seen.has_value());
-    EXPECT_EQ (seen->timeoutInterval, 20.0);
-    EXPECT_EQ (seen->url, request.url);
-}
 
 TEST (UrlSessionTls, UntrustedCertificateIsRefused)
 {
