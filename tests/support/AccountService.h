@@ -151,19 +151,11 @@ public:
         return std::string (static_cast<const char*> (bytes.getData()), bytes.getDataSize());
     }
 
-    /** The source tests/ folder. ZEMBRIK_TEST_DATA names it, or (as the test helper sets it up
-        now) the test's own folder inside it, so look one level up as well.
-    */
+    /** The source tests/ folder, which the test set-up names in ZEMBRIK_TEST_DATA. */
     static std::string defaultDataDirectory()
     {
         const char* fromEnvironment = std::getenv ("ZEMBRIK_TEST_DATA");
-        const juce::File named (juce::String (fromEnvironment != nullptr ? fromEnvironment : "tests"));
-
-        for (const auto& candidate : { named, named.getParentDirectory() })
-            if (candidate.getChildFile ("support/account_service.py").existsAsFile())
-                return candidate.getFullPathName().toStdString();
-
-        return named.getFullPathName().toStdString();
+        return fromEnvironment != nullptr ? fromEnvironment : "tests";
     }
 
 private:
