@@ -1,3 +1,4 @@
 #include "account/GetUrlHandler.h"
 
 // Stub: to be built.
+void getUrl (const GetUrlEvent&) {}
