@@ -56,6 +56,9 @@ private:
     /** Runs one request in a session of its own and blocks until its completion has signalled. */
     [[nodiscard]] static Reply sendRequest (const UrlRequest& request);
 
+    /** The receiver this object created and disposes of. */
+    OCAccessGrantReceiver* ownReceiver = nullptr;
+
     AccountAccessor (const AccountAccessor&) = delete;
     AccountAccessor& operator= (const AccountAccessor&) = delete;
 };
