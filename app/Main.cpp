@@ -25,8 +25,8 @@ int main (int argc, char* argv[])
                 return 0;
 
             case InstanceChannel::Outcome::failed:
-                std::cerr << "Zembrik Authorizer is already running but did not accept this launch in time. "
-                             "Please try again." << std::endl;
+                std::cerr << "Zembrik Authorizer could not reach its running instance in time, so this "
+                             "launch was not delivered. Please try again." << std::endl;
                 return 1;
 
             case InstanceChannel::Outcome::becameInstance:

@@ -1,4 +1,5 @@
 #include "platform/InstanceChannel.h"
+#include "support/ProcessLauncher.h"
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
@@ -197,26 +198,32 @@ TEST (InstanceChannel, SilentClientIsDroppedAfterTimeOutAndLaterMessagesStillArr
 TEST (InstanceChannel, StaleSocketAndLockOfKilledInstanceDoNotBlockNextStart)
 {
     TemporaryFolder folder;
+    InstanceChannel next (folder.path);
 
-    // An instance that dies without cleaning up leaves its socket file behind.
-    const auto child = ::fork();
-    ASSERT_GE (child, 0);
-
-    if (child == 0)
+    // An instance that died left its socket file behind ...
     {
-        InstanceChannel dying (folder.path);
-        (void) dying.claimOrHandOff ({});
-        ::raise (SIGKILL);
-        ::_exit (1);
+        const int stale = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        std::snprintf (address.sun_path, sizeof (address.sun_path), "%s", next.getSocketPath().c_str());
+        ASSERT_EQ (::bind (stale, reinterpret_cast<const sockaddr*> (&address), sizeof (address)), 0);
+        ::close (stale);
     }
 
-    int status = 0;
-    ASSERT_EQ (::waitpid (child, &status, 0), child);
-    ASSERT_TRUE (WIFSIGNALED (status));
+    // ... and its lock was held by a process that is killed now.
+    const auto holder = processlauncher::start ({ "/usr/bin/python3", "-c",
+        "import fcntl, os, sys, time\n"
+        "fd = os.open (sys.argv[1], os.O_RDWR | os.O_CREAT)\n"
+        "fcntl.flock (fd, fcntl.LOCK_EX)\n"
+        "time.sleep (60)", next.getLockPath() });
+    ASSERT_GT (holder, 0);
 
-    InstanceChannel next (folder.path);
-    struct stat info {};
-    ASSERT_EQ (::lstat (next.getSocketPath().c_str(), &info), 0);
+    for (int i = 0; i < 500 && run ("/usr/bin/flock -n '" + next.getLockPath() + "' true") == 0; ++i)
+        ::usleep (10'000);
+
+    EXPECT_EQ (InstanceChannel (folder.path).claimOrHandOff ({}, 100ms), InstanceChannel::Outcome::failed);
+    ASSERT_EQ (::kill (holder, SIGKILL), 0);
+    (void) processlauncher::wait (holder);
 
     ASSERT_EQ (next.claimOrHandOff ({}, 1s), InstanceChannel::Outcome::becameInstance);
     Inbox inbox;
