@@ -1,4 +1,9 @@
+#include "app/InstanceHandOff.h"
 #include "app/QuillaneAuthorizerApplication.h"
+#include "platform/InstanceChannel.h"
+
+#include <iostream>
+#include <optional>
 
 static juce::JUCEApplicationBase* createApplication()
 {
@@ -7,6 +12,54 @@ static juce::JUCEApplicationBase* createApplication()
 
 int main (int argc, char* argv[])
 {
-    juce::JUCEApplicationBase::createInstance = &createApplication;
-    return juce::JUCEApplicationBase::main (argc, const_cast<const char**> (argv));
+    const auto message = messageForLaunch (std::vector<std::string> (argv + (argc > 0 ? 1 : 0), argv + argc));
+    std::optional<InstanceChannel> channel;
+
+    if (const auto folder = InstanceChannel::findDefaultChannelFolder())
+    {
+        channel.emplace (*folder);
+
+        switch (channel->claimOrHandOff (message))
+        {
+            case InstanceChannel::Outcome::handedOff:
+                return 0;
+
+            case InstanceChannel::Outcome::failed:
+                std::cerr << "Zembrik Authorizer could not reach its running instance in time, so this "
+                             "launch was not delivered. Please try again." << std::endl;
+                return 1;
+
+            case InstanceChannel::Outcome::becameInstance:
+                break;
+        }
+    }
+    else
+    {
+        std::cerr << "Zembrik Authorizer: no private folder for its instance channel; "
+                     "later launches cannot reach this one." << std::endl;
+    }
+
+    int status = 0;
+
+    {
+        // The message manager must exist before the channel's thread posts to it; the framework's
+        // main re-uses this initialisation, and the posted messages wait until its loop runs,
+        // after initialise.
+        juce::ScopedJuceInitialiser_GUI framework;
+
+        if (message.kind == InstanceChannel::Message::Kind::url)
+            juce::MessageManager::callAsync ([message] { deliverToApplication (message); });
+
+        if (channel)
+            channel->startListening (&deliverToApplication);
+
+        juce::JUCEApplicationBase::createInstance = &createApplication;
+        status = juce::JUCEApplicationBase::main (argc, const_cast<const char**> (argv));
+
+        // Nothing may be posted once the message manager is gone.
+        if (channel)
+            channel->stopListening();
+    }
+
+    return status;
 }

@@ -1,6 +1,10 @@
 #include "app/QuillaneAuthorizerApplication.h"
 
 #include "app/MainComponent.h"
+#include "platform/FixedSizeWindow.h"
+#include "platform/GraphicalDisplay.h"
+
+#include <iostream>
 
 QuillaneAuthorizerApplication::~QuillaneAuthorizerApplication()
 {
@@ -19,11 +23,25 @@ const juce::String QuillaneAuthorizerApplication::getApplicationVersion()
 
 bool QuillaneAuthorizerApplication::moreThanOneInstanceAllowed()
 {
-    return false;
+    // main() has already made this launch the user's one instance through the per-user channel.
+    // The framework's own lock is one file in /var/tmp for every user of the machine, so another
+    // user could hold it and keep us from starting; it must not be taken.
+    return true;
 }
 
 void QuillaneAuthorizerApplication::initialise (const juce::String&)
 {
+    // Without a display the framework fails as soon as the window asks for the monitor area.
+    if (! hasGraphicalDisplay())
+    {
+        std::cerr << "Zembrik Authorizer needs a graphical display, but none was found. "
+                     "Start it from a desktop session (DISPLAY is not set or cannot be opened)."
+                  << std::endl;
+        setApplicationReturnValue (1);
+        quit();
+        return;
+    }
+
     mainWindow = std::make_unique<MainWindow> (getApplicationName());
 }
 
@@ -50,6 +68,9 @@ QuillaneAuthorizerApplication::MainWindow::MainWindow (const juce::String& name)
     setContentOwned (new MainComponent(), true);
     centreWithSize (getWidth(), getHeight());
     setVisible (true);
+
+    // Not resizable must also hold for the window manager, which the framework does not tell.
+    keepWindowAtFixedSize (*this);
 }
 
 QuillaneAuthorizerApplication::MainWindow::~MainWindow() = default;

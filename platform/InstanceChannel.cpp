@@ -1,3 +1,458 @@
 #include "platform/InstanceChannel.h"
 
-// Stub: to be built.
+#include <juce_events/juce_events.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace
+{
+    constexpr const char* lockName = "zembrik-authorizer.lock";
+    constexpr const char* socketName = "zembrik-authorizer.socket";
+    constexpr const char* temporaryFolderPrefix = "zembrik-authorizer-";
+
+    // A message: the magic, the kind, the text's length (big-endian), the text.
+    constexpr char magic[4] = { 'Z', 'A', 'M', '1' };
+    constexpr std::size_t headerSize = 9;
+    constexpr char acknowledgement = 'A';
+
+    // Alternative names that are tried when the first name under /tmp is taken by someone else.
+    constexpr int numTemporaryFolderNames = 64;
+
+    using Clock = std::chrono::steady_clock;
+
+    struct FileDescriptor
+    {
+        explicit FileDescriptor (int fdToOwn) noexcept : fd (fdToOwn) {}
+        ~FileDescriptor() { if (fd >= 0) ::close (fd); }
+        FileDescriptor (const FileDescriptor&) = delete;
+        FileDescriptor& operator= (const FileDescriptor&) = delete;
+
+        int fd;
+    };
+
+    bool isPrivateFolder (const std::string& path)
+    {
+        struct stat info {};
+
+        return ::lstat (path.c_str(), &info) == 0
+            && S_ISDIR (info.st_mode)
+            && info.st_uid == ::geteuid()
+            && (info.st_mode & 0777) == 0700;
+    }
+
+    bool fitsSocketPath (const std::string& folder)
+    {
+        return folder.size() + 1 + std::strlen (socketName) < sizeof (sockaddr_un::sun_path);
+    }
+
+    std::optional<sockaddr_un> makeAddress (const std::string& path)
+    {
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+
+        if (path.size() >= sizeof (address.sun_path))
+            return std::nullopt;
+
+        std::memcpy (address.sun_path, path.c_str(), path.size() + 1);
+        return address;
+    }
+
+    bool peerIsOurUser (int socket)
+    {
+        ucred credentials {};
+        socklen_t size = sizeof (credentials);
+
+        return ::getsockopt (socket, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0
+            && size == sizeof (credentials)
+            && credentials.uid == ::geteuid();
+    }
+
+    int millisecondsUntil (Clock::time_point deadline)
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds> (deadline - Clock::now()).count();
+        return left > 0 ? (int) left : 0;
+    }
+
+    // Waits for the socket to become readable or writable; false on time-out or error.
+    bool waitFor (int socket, short events, Clock::time_point deadline)
+    {
+        for (;;)
+        {
+            pollfd entry { socket, events, 0 };
+            const auto result = ::poll (&entry, 1, millisecondsUntil (deadline));
+
+            if (result > 0)
+                return (entry.revents & events) != 0 || (entry.revents & POLLHUP) != 0;
+
+            if (result == 0 || errno != EINTR)
+                return false;
+        }
+    }
+
+    // Non-blocking sockets throughout, so a stalled peer costs at most the deadline.
+    bool readExactly (int socket, char* buffer, std::size_t size, Clock::time_point deadline)
+    {
+        std::size_t done = 0;
+
+        while (done < size)
+        {
+            const auto result = ::recv (socket, buffer + done, size - done, 0);
+
+            if (result > 0)
+            {
+                done += (std::size_t) result;
+                continue;
+            }
+
+            if (result == 0)
+                return false;
+
+            if (errno == EINTR)
+                continue;
+
+            if ((errno != EAGAIN && errno != EWOULDBLOCK) || ! waitFor (socket, POLLIN, deadline))
+                return false;
+        }
+
+        return true;
+    }
+
+    bool writeExactly (int socket, const char* buffer, std::size_t size, Clock::time_point deadline)
+    {
+        std::size_t done = 0;
+
+        while (done < size)
+        {
+            const auto result = ::send (socket, buffer + done, size - done, MSG_NOSIGNAL);
+
+            if (result > 0)
+            {
+                done += (std::size_t) result;
+                continue;
+            }
+
+            if (result < 0 && errno == EINTR)
+                continue;
+
+            if (result == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) || ! waitFor (socket, POLLOUT, deadline))
+                return false;
+        }
+
+        return true;
+    }
+
+    std::string encode (const InstanceChannel::Message& message)
+    {
+        const auto size = (std::uint32_t) message.text.size();
+        std::string bytes (magic, sizeof (magic));
+        bytes += (char) message.kind;
+
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes += (char) ((size >> shift) & 0xff);
+
+        return bytes + message.text;
+    }
+
+    // The text of a launch: UTF-8 without NUL bytes, as an argument vector can carry.
+    bool isAcceptableText (const std::string& text)
+    {
+        return text.find ('\0') == std::string::npos
+            && juce::CharPointer_UTF8::isValidString (text.data(), (int) text.size());
+    }
+}
+
+//==================================================================================================
+struct InstanceChannel::SharedState
+{
+    Handler handler;
+    std::atomic<bool> alive { true };
+};
+
+std::optional<std::string> InstanceChannel::findChannelFolder (const char* runtimeDirectory,
+                                                               const std::string& temporaryBase)
+{
+    if (runtimeDirectory != nullptr && runtimeDirectory[0] == '/')
+    {
+        const std::string folder (runtimeDirectory);
+
+        if (fitsSocketPath (folder) && isPrivateFolder (folder))
+            return folder;
+    }
+
+    const auto nameOf = [&temporaryBase] (int index)
+    {
+        auto name = temporaryBase + "/" + temporaryFolderPrefix + std::to_string (::geteuid());
+        return index == 0 ? name : name + "." + std::to_string (index);
+    };
+
+    if (! fitsSocketPath (nameOf (numTemporaryFolderNames - 1)))
+        return std::nullopt;
+
+    // A folder of ours made earlier wins over a free name, so every launch of the user arrives at
+    // the same one even when another user has taken or freed a name in front of it.
+    for (int index = 0; index < numTemporaryFolderNames; ++index)
+        if (isPrivateFolder (nameOf (index)))
+            return nameOf (index);
+
+    for (int index = 0; index < numTemporaryFolderNames; ++index)
+    {
+        const auto name = nameOf (index);
+
+        if (::mkdir (name.c_str(), 0700) == 0)
+        {
+            // The umask may have taken more than we asked; the folder is ours, so set it exactly.
+            const FileDescriptor folder (::open (name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+
+            if (folder.fd >= 0)
+                (void) ::fchmod (folder.fd, 0700);
+        }
+
+        // Also covers another launch of ours creating it at the same moment.
+        if (isPrivateFolder (name))
+            return name;
+    }
+
+    return std::nullopt;
+}
+
+std::optional<std::string> InstanceChannel::findDefaultChannelFolder()
+{
+    return findChannelFolder (std::getenv ("XDG_RUNTIME_DIR"));
+}
+
+InstanceChannel::InstanceChannel (std::string folderToUse)
+    : folder (std::move (folderToUse)),
+      shared (std::make_shared<SharedState>())
+{
+}
+
+InstanceChannel::~InstanceChannel()
+{
+    stopListening();
+
+    if (wakeFd >= 0)
+        ::close (wakeFd);
+
+    if (listenFd >= 0)
+    {
+        ::close (listenFd);
+        ::unlink (getSocketPath().c_str());   // still under our lock, so it is our socket
+    }
+
+    if (lockFd >= 0)
+        ::close (lockFd);   // releases the flock
+}
+
+std::string InstanceChannel::getSocketPath() const { return folder + "/" + socketName; }
+std::string InstanceChannel::getLockPath() const   { return folder + "/" + lockName; }
+
+bool InstanceChannel::isInstance() const noexcept
+{
+    return listenFd >= 0;
+}
+
+bool InstanceChannel::tryTakeLock()
+{
+    if (lockFd < 0)
+    {
+        lockFd = ::open (getLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+
+        if (lockFd < 0)
+            return false;
+    }
+
+    while (::flock (lockFd, LOCK_EX | LOCK_NB) != 0)
+        if (errno != EINTR)
+            return false;
+
+    return true;
+}
+
+bool InstanceChannel::bindSocket()
+{
+    const auto address = makeAddress (getSocketPath());
+
+    if (! address)
+        return false;
+
+    FileDescriptor socket (::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+
+    if (socket.fd < 0)
+        return false;
+
+    // We hold the lock, so whatever socket file is there was left by an instance that died.
+    ::unlink (address->sun_path);
+
+    if (::bind (socket.fd, reinterpret_cast<const sockaddr*> (&*address), sizeof (*address)) != 0
+        || ::listen (socket.fd, SOMAXCONN) != 0)
+        return false;
+
+    listenFd = std::exchange (socket.fd, -1);
+    return true;
+}
+
+InstanceChannel::Outcome InstanceChannel::claimOrHandOff (const Message& message,
+                                                          std::chrono::milliseconds patience)
+{
+    const auto deadline = Clock::now() + patience;
+
+    for (;;)
+    {
+        if (tryTakeLock())
+            return bindSocket() ? Outcome::becameInstance : Outcome::failed;
+
+        if (lockFd < 0)
+            return Outcome::failed;
+
+        if (sendMessage (folder, message, std::chrono::milliseconds (millisecondsUntil (deadline))))
+            return Outcome::handedOff;
+
+        if (Clock::now() >= deadline)
+            return Outcome::failed;
+
+        // The instance may be binding its socket or just ending; look again shortly.
+        std::this_thread::sleep_for (std::chrono::milliseconds (20));
+    }
+}
+
+bool InstanceChannel::sendMessage (const std::string& folder, const Message& message,
+                                   std::chrono::milliseconds patience)
+{
+    const auto deadline = Clock::now() + patience;
+
+    if (message.text.size() > maximumTextSize)
+        return false;
+
+    const auto address = makeAddress (folder + "/" + socketName);
+
+    if (! address)
+        return false;
+
+    const FileDescriptor socket (::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+
+    if (socket.fd < 0)
+        return false;
+
+    // A Unix socket connects at once or not at all (EAGAIN when the backlog is full).
+    if (::connect (socket.fd, reinterpret_cast<const sockaddr*> (&*address), sizeof (*address)) != 0)
+        return false;
+
+    if (! peerIsOurUser (socket.fd))
+        return false;
+
+    const auto bytes = encode (message);
+    char reply = 0;
+
+    return writeExactly (socket.fd, bytes.data(), bytes.size(), deadline)
+        && readExactly (socket.fd, &reply, 1, deadline)
+        && reply == acknowledgement;
+}
+
+void InstanceChannel::startListening (Handler handler)
+{
+    if (listenFd < 0 || listener.joinable())
+        return;
+
+    wakeFd = ::eventfd (0, EFD_CLOEXEC | EFD_NONBLOCK);
+
+    if (wakeFd < 0)
+        return;
+
+    shared->handler = std::move (handler);
+    listener = std::thread ([this] { listen(); });
+}
+
+void InstanceChannel::stopListening()
+{
+    shared->alive = false;
+
+    if (listener.joinable())
+    {
+        const std::uint64_t one = 1;
+        (void) ::write (wakeFd, &one, sizeof (one));
+        listener.join();
+    }
+}
+
+void InstanceChannel::listen()
+{
+    for (;;)
+    {
+        pollfd entries[] = { { listenFd, POLLIN, 0 }, { wakeFd, POLLIN, 0 } };
+
+        if (::poll (entries, 2, -1) < 0)
+        {
+            if (errno == EINTR)
+                continue;
+
+            return;
+        }
+
+        if (entries[1].revents != 0)
+            return;
+
+        if ((entries[0].revents & POLLIN) == 0)
+            continue;
+
+        const FileDescriptor connection (::accept4 (listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+
+        if (connection.fd >= 0)
+            serveConnection (connection.fd);
+    }
+}
+
+void InstanceChannel::serveConnection (int connection)
+{
+    if (! peerIsOurUser (connection))
+        return;
+
+    const auto deadline = Clock::now() + readTimeout;
+    char header[headerSize];
+
+    if (! readExactly (connection, header, headerSize, deadline)
+        || std::memcmp (header, magic, sizeof (magic)) != 0)
+        return;
+
+    const auto kind = (Message::Kind) header[4];
+
+    if (kind != Message::Kind::url && kind != Message::Kind::commandLine)
+        return;
+
+    std::uint32_t size = 0;
+
+    for (std::size_t i = 5; i < headerSize; ++i)
+        size = (size << 8) | (std::uint8_t) header[i];
+
+    if (size > maximumTextSize)
+        return;
+
+    Message message { kind, std::string (size, '\0') };
+
+    if (! readExactly (connection, message.text.data(), size, deadline)
+        || ! isAcceptableText (message.text))
+        return;
+
+    auto state = shared;
+    const auto posted = juce::MessageManager::callAsync ([state, message]
+    {
+        if (state->alive && state->handler != nullptr)
+            state->handler (message);
+    });
+
+    // Acknowledged only once it is queued, so the launcher ends only after delivery.
+    if (posted)
+        (void) writeExactly (connection, &acknowledgement, 1, deadline);
+}

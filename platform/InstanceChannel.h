@@ -1,6 +1,115 @@
 #pragma once
 
-/** The per-user single instance and the delivery of redirect URLs to it (to be built). */
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+/** The per-user single instance and the delivery of a later launch's URL or command line to it.
+
+    Every launch of one user meets in one private folder: a lock file, whose flock marks the
+    running instance, and a Unix stream socket on which that instance listens. The kernel drops the
+    flock when its holder dies, so a crashed instance never blocks the next start. Both ends check
+    the peer's uid on every connection, so only the same user can deliver or answer.
+*/
 class InstanceChannel final
 {
+public:
+    /** What a later launch hands over. */
+    struct Message
+    {
+        enum class Kind : char
+        {
+            url = 'U',
+            commandLine = 'C'
+        };
+
+        Kind kind = Kind::commandLine;
+        std::string text;
+
+        bool operator== (const Message&) const = default;
+    };
+
+    /** The largest text that one message may carry; longer ones are refused on both ends. */
+    static constexpr std::size_t maximumTextSize = 64 * 1024;
+
+    /** How long the instance waits for one connection to deliver its message. */
+    static constexpr std::chrono::milliseconds readTimeout { 2000 };
+
+    /** The folder of this user's channel: `runtimeDirectory` when it is a usable private folder
+        (absolute, a real directory owned by us without group or other access, short enough for a
+        socket path); otherwise the first of `temporaryBase`/zembrik-authorizer-<uid>, then
+        "-<uid>.1", "-<uid>.2" … that is a 0700 directory of ours and not a symlink, created when
+        none is. Nothing when no name is usable.
+    */
+    [[nodiscard]] static std::optional<std::string> findChannelFolder (const char* runtimeDirectory,
+                                                                       const std::string& temporaryBase = "/tmp");
+
+    /** The folder for this process: from $XDG_RUNTIME_DIR, else under /tmp. */
+    [[nodiscard]] static std::optional<std::string> findDefaultChannelFolder();
+
+    /** A channel in `folder`; nothing is opened yet. */
+    explicit InstanceChannel (std::string folder);
+
+    /** Stops listening, removes the socket and gives up the instance lock. */
+    ~InstanceChannel();
+
+    enum class Outcome
+    {
+        becameInstance,   // we hold the lock and listen; nothing was sent
+        handedOff,        // the running instance acknowledged the message
+        failed            // an instance runs but did not take the message in time, or no lock file
+    };
+
+    /** Becomes the instance when none runs; otherwise delivers `message` to the running one and
+        waits for its acknowledgement, retrying for up to `patience` (an instance may be starting
+        or ending right now).
+    */
+    [[nodiscard]] Outcome claimOrHandOff (const Message& message,
+                                          std::chrono::milliseconds patience = std::chrono::seconds (5));
+
+    /** True once this channel holds the instance lock. */
+    [[nodiscard]] bool isInstance() const noexcept;
+
+    /** Called on the message thread for each delivered message, in arrival order. */
+    using Handler = std::function<void (const Message&)>;
+
+    /** Starts reading the socket on a thread of its own. Each accepted message is posted to the
+        message thread, then acknowledged. The handler is not called after this channel is
+        destroyed. Only for the instance; call once.
+    */
+    void startListening (Handler handler);
+
+    /** Ends the listening thread; the handler is not called any more. Safe to call twice. */
+    void stopListening();
+
+    /** Sends one message to the instance listening in `folder` and waits up to `patience` for its
+        acknowledgement. False when nobody of our uid answered in time.
+    */
+    [[nodiscard]] static bool sendMessage (const std::string& folder, const Message& message,
+                                           std::chrono::milliseconds patience);
+
+    /** The paths inside the folder. */
+    [[nodiscard]] std::string getSocketPath() const;
+    [[nodiscard]] std::string getLockPath() const;
+
+private:
+    [[nodiscard]] bool tryTakeLock();
+    [[nodiscard]] bool bindSocket();
+    void listen();
+    void serveConnection (int connection);
+
+    struct SharedState;
+
+    std::string folder;
+    int lockFd = -1;
+    int listenFd = -1;
+    int wakeFd = -1;
+    std::shared_ptr<SharedState> shared;
+    std::thread listener;
+
+    InstanceChannel (const InstanceChannel&) = delete;
+    InstanceChannel& operator= (const InstanceChannel&) = delete;
 };
