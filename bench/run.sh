@@ -1,0 +1,27 @@
+#!/bin/sh
+# Builds an optimised tree and runs the benchmarks. Not part of the test suite.
+#   bench/run.sh [account|handoff|startup|sign-in]...   (all when none is named; as root)
+set -eu
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+build="$here/build/bench"
+"$here/scripts/install-dependencies.sh"
+mkdir -p "$build"
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release > "$build/configure.log" 2>&1 \
+    || { cat "$build/configure.log"; exit 1; }
+cmake --build "$build"
+
+benchmarks=${*:-account handoff startup sign-in}
+for benchmark in $benchmarks; do
+    echo "== $benchmark"
+    case $benchmark in
+        account) "$build/bench/account_exchange_bench" 200 ;;
+        handoff) "$build/bench/bench_instance_handoff" 200 ;;
+        startup) python3 "$here/bench/startup.py" --build-dir "$build" --rounds 30 ;;
+        sign-in)
+            cmake --install "$build" --prefix "$build/bench-prefix" > /dev/null
+            python3 "$here/bench/sign_in.py" --prefix "$build/bench-prefix" \
+                --exchange-bench "$build/bench/account_exchange_bench" --rounds 20 ;;
+        *) echo "unknown benchmark: $benchmark" >&2; exit 2 ;;
+    esac
+done

@@ -1,0 +1,89 @@
+#!/usr/bin/env python3
+"""Sign-in benchmark: from the redirect launch (xdg-open of the redirect URL) to the completed page
+on screen, against the local HTTPS account service, inside a private mount and network namespace
+as the end-to-end tests make it. Prints the median next to the two bare HTTPS exchanges that the
+account benchmark measures.
+
+    bench/sign_in.py --prefix INSTALLED_PREFIX --exchange-bench PATH [--rounds N]   (as root)
+"""
+
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+import sign_in_test as e2e  # noqa: E402
+
+from Xlib import X, display as xdisplay  # noqa: E402
+
+# The title of the completed page, a band that no other page shows.
+BAND = (0, 270, 450, 50)
+
+
+class Round:
+    def id(self):
+        return "bench.sign_in"
+
+
+def grab(window):
+    return window.get_image(*BAND, X.ZPixmap, 0xFFFFFFFF).data
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--exchange-bench", required=True)
+    parser.add_argument("--rounds", type=int, default=20)
+    parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
+    arguments = parser.parse_args()
+
+    if not arguments.inside:
+        if os.geteuid() != 0:
+            print("the sign-in benchmark needs root for its private namespace")
+            return 1
+        os.makedirs("/Applications", exist_ok=True)
+        return subprocess.call(["unshare", "--mount", "--net", "--fork", sys.executable,
+                                os.path.abspath(__file__), "--inside", *sys.argv[1:]])
+
+    e2e.CONFIG = argparse.Namespace(prefix=arguments.prefix, output_dir="/tmp/bench-shots",
+                                    account_host="account.ostrel.example",
+                                    support_host="support.ostrel.example")
+    world = e2e.WORLD = e2e.World(e2e.CONFIG)
+    samples = []
+    try:
+        exchanges = subprocess.run([arguments.exchange_bench, "50"], capture_output=True, text=True,
+                                   check=True).stdout
+        connection = xdisplay.Display(world.display)
+        reference = None
+        for number in range(arguments.rounds + 1):
+            session = e2e.Session(Round(), ["ZembrikMacTesh"])
+            session.product, session.language_suffix = "ZembrikMacTesh", "EN"
+            window = connection.create_resource_object("window", int(session.window))
+            session.click_button("registerOnlineButton")
+            session.wait_for_browser(1)
+            started = time.monotonic()
+            session.deliver_redirect(f"at-zembrik-tesh://oauth2?code=bench{number}")
+            if reference is None:   # the first round learns what the completed page looks like
+                session.wait_for_page("completed")
+                reference = grab(window)
+            else:
+                while grab(window) != reference:
+                    if time.monotonic() - started > 30:
+                        raise RuntimeError("the completed page did not come up")
+                    time.sleep(0.001)
+                samples.append((time.monotonic() - started) * 1000.0)
+            session.close()
+    finally:
+        world.close()
+
+    print(exchanges.strip())
+    print(f"sign-in rounds: {len(samples)}")
+    print(f"redirect launch to completed page, median: {statistics.median(samples):.1f} ms")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

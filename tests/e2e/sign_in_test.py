@@ -1,0 +1,542 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the real application binary: the whole sign-in, from the click on the
+sign-in button to the completed or the failed page, against a real HTTPS account service.
+
+Everything runs in a private mount and network namespace that the test makes itself, so nothing on
+the machine changes: the account host resolves to 127.0.0.1 there, the test authority is the only
+trusted one, /Applications is a tmpfs holding recorders of the product launches, and an xdg-open
+earlier on PATH records what the application opens in the browser. Redirects reach the application
+the way the desktop delivers them: the real xdg-open of a registered desktop entry.
+"""
+
+import argparse
+import base64
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TESTS = os.path.dirname(HERE)
+SKIP = 77
+
+CONFIG = None   # command-line settings, filled in by main()
+WORLD = None    # the namespace's shared services, set up once per process
+
+
+def wait_for(predicate, timeout, interval=0.05, what="condition"):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out after {timeout} s waiting for {what}")
+        time.sleep(interval)
+
+
+def run(command, **kwargs):
+    return subprocess.run(command, check=True, capture_output=True, text=True, **kwargs)
+
+
+class World:
+    """The namespace's fixed parts: network, trust, /Applications, X server, account service and
+    the installed application."""
+
+    def __init__(self, config):
+        self.config = config
+        self.processes = []
+
+        # A /tmp of its own keeps the X server's sockets and locks apart from parallel tests, and
+        # so does a folder of its own for the keymaps the server compiles at start.
+        run(["mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp"])
+        if os.path.isdir("/var/lib/xkb"):
+            run(["mount", "-t", "tmpfs", "tmpfs", "/var/lib/xkb"])
+        self.root = tempfile.mkdtemp(prefix="zembrik-e2e-")
+        run(["ip", "link", "set", "lo", "up"])
+        self.bind_file("hosts", f"127.0.0.1 localhost {config.account_host} {config.support_host}\n"
+                                "::1 localhost\n", "/etc/hosts")
+        with open(os.path.join(TESTS, "certs", "ca.pem")) as authority:
+            self.bind_file("ca-bundle.crt", authority.read(), "/etc/ssl/certs/ca-certificates.crt")
+        run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs", "/Applications"])
+        self.launch_log = "/Applications/launches.log"
+        for name in ("Ostrel Zembrik", "Ostrel Zembrik Tesh", "Ostrel Zembrik Plundar"):
+            path = f"/Applications/{name}.app"
+            with open(path, "w") as recorder:
+                recorder.write(f'#!/bin/sh\necho "$0" >> {self.launch_log}\n')
+            os.chmod(path, 0o755)
+
+        self.display = self.start_x_server()
+        self.service_script = os.path.join(self.root, "service-script.json")
+        self.service_log = os.path.join(self.root, "service-log.jsonl")
+        self.start_account_service()
+        self.register_application()
+
+    def bind_file(self, name, content, target):
+        path = os.path.join(self.root, name)
+        with open(path, "w") as file:
+            file.write(content)
+        run(["mount", "--bind", path, target])
+
+    def start_x_server(self):
+        read_end, write_end = os.pipe()
+        log = open(os.path.join(self.root, "xvfb.log"), "w")
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
+                                 "-nolisten", "tcp", "-noreset"],
+                                pass_fds=[write_end], stdout=log, stderr=log)
+        os.close(write_end)
+        self.processes.append(xvfb)
+        with os.fdopen(read_end) as numbers:
+            number = numbers.readline().strip()
+        if not number:
+            with open(log.name) as messages:
+                raise RuntimeError("the X server did not start:\n" + messages.read())
+        return ":" + number
+
+    def start_account_service(self):
+        self.set_service_script(DEFAULT_SCRIPT)
+        port_file = os.path.join(self.root, "service.port")
+        service = subprocess.Popen([sys.executable, os.path.join(TESTS, "support", "account_service.py"),
+                                    "--port", "443",
+                                    "--cert", os.path.join(TESTS, "certs", "server.pem"),
+                                    "--key", os.path.join(TESTS, "certs", "server.key"),
+                                    "--port-file", port_file,
+                                    "--script", self.service_script,
+                                    "--log", self.service_log])
+        self.processes.append(service)
+        wait_for(lambda: os.path.exists(port_file) and os.path.getsize(port_file) > 0, 10,
+                 what="the account service")
+
+    def register_application(self):
+        self.prefix = self.config.prefix
+        self.executable = os.path.join(self.prefix, "bin", "zembrik-authorizer")
+        self.data_home = os.path.join(self.prefix, "share")
+        self.config_home = os.path.join(self.root, "config")
+        os.makedirs(self.config_home, exist_ok=True)
+        for scheme in ("at-zembrik-2-fennix", "at-zembrik-tesh"):
+            run(["xdg-mime", "default", "zembrik-authorizer.desktop", f"x-scheme-handler/{scheme}"],
+                env=self.desktop_environment())
+
+    def desktop_environment(self, runtime_dir=None):
+        environment = {
+            "PATH": "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
+            "HOME": self.root,
+            "DISPLAY": self.display,
+            "XDG_DATA_HOME": self.data_home,
+            "XDG_DATA_DIRS": "/usr/share",
+            "XDG_CONFIG_HOME": self.config_home,
+            "LANG": "C.UTF-8",
+        }
+        if runtime_dir:
+            environment["XDG_RUNTIME_DIR"] = runtime_dir
+        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+            if name in os.environ:
+                environment[name] = os.environ[name]
+        return environment
+
+    def set_service_script(self, script):
+        temporary = self.service_script + ".new"
+        with open(temporary, "w") as file:
+            json.dump(script, file)
+        os.replace(temporary, self.service_script)
+
+    def service_requests(self):
+        try:
+            with open(self.service_log) as log:
+                return [json.loads(line) for line in log if line.strip()]
+        except FileNotFoundError:
+            return []
+
+    def launches(self):
+        try:
+            with open(self.launch_log) as log:
+                return log.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+    def close(self):
+        for process in reversed(self.processes):
+            process.terminate()
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class Session:
+    """One run of the application with its own runtime folder, browser recorder and screenshots."""
+
+    def __init__(self, test, arguments=(), language="C.UTF-8"):
+        self.test = test
+        self.folder = tempfile.mkdtemp(prefix="session-", dir=WORLD.root)
+        self.runtime_dir = os.path.join(self.folder, "runtime")
+        os.mkdir(self.runtime_dir, 0o700)
+        self.browser_log = os.path.join(self.folder, "browser.log")
+        fake_bin = os.path.join(self.folder, "bin")
+        os.mkdir(fake_bin)
+        with open(os.path.join(fake_bin, "xdg-open"), "w") as recorder:
+            recorder.write(f'#!/bin/sh\nprintf "%s\\n" "$1" >> "{self.browser_log}"\n')
+        os.chmod(os.path.join(fake_bin, "xdg-open"), 0o755)
+
+        environment = WORLD.desktop_environment(self.runtime_dir)
+        environment["PATH"] = fake_bin + ":" + environment["PATH"]
+        environment["LANG"] = language
+        self.requests_before = len(WORLD.service_requests())
+        self.output = open(os.path.join(self.folder, "output.log"), "w+")
+        self.process = subprocess.Popen([WORLD.executable, *arguments], env=environment,
+                                        stdout=self.output, stderr=subprocess.STDOUT)
+        self.window = self.find_windows(1, timeout=30)[0]
+
+    # Windows -------------------------------------------------------------------------------------
+
+    def find_windows(self, count, timeout=10):
+        def search():
+            result = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.process.pid),
+                                     "--name", "^Zembrik Authorizer$"],
+                                    capture_output=True, text=True, env={"DISPLAY": WORLD.display})
+            windows = result.stdout.split()
+            return windows if len(windows) == count else None
+        return wait_for(search, timeout, interval=0.1, what=f"{count} application window(s)")
+
+    def geometry(self, window):
+        output = run(["xdotool", "getwindowgeometry", "--shell", window], env={"DISPLAY": WORLD.display}).stdout
+        values = dict(line.split("=", 1) for line in output.split())
+        return int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def click(self, x, y):
+        run(["xdotool", "mousemove", "--window", self.window, str(x), str(y), "click", "1"],
+            env={"DISPLAY": WORLD.display})
+
+    def click_button(self, name):
+        x, y, width, height = BUTTONS[name]
+        self.click(x + width // 2, y + height // 2)
+
+    def screenshot(self, name, window=None):
+        folder = os.path.join(CONFIG.output_dir, self.test.id().split(".")[-1])
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, name + ".png")
+        run(["import", "-display", WORLD.display, "-window", window or self.window, path])
+        return path
+
+    def current_page(self):
+        """The page whose background the window shows, by the nearest of the candidate images."""
+        shot = self.screenshot("probe")
+        scores = {}
+        for page, image in self.page_backgrounds().items():
+            result = subprocess.run(["compare", "-metric", "RMSE",
+                                     "(", shot, "-crop", "450x460+0+0", "+repage", ")",
+                                     "(", image, "-resize", "450x600!", "-crop", "450x460+0+0", "+repage", ")",
+                                     "null:"], capture_output=True, text=True)
+            scores[page] = float(result.stderr.split("(")[1].split(")")[0])
+        best = min(scores, key=scores.get)
+        return best if scores[best] < 0.08 else None
+
+    def page_backgrounds(self):
+        resources = os.path.join(WORLD.prefix, "share", "zembrik-authorizer")
+        language = self.language_suffix
+        first = {"ZembrikMacTesh": "P1_BG_Common_TESH_", "ZembrikMacPlundar": "P1_BG_Common_PLUNDAR_"}
+        return {
+            "signIn": os.path.join(resources, first.get(self.product, "P1_BG_Common_") + language + ".png"),
+            "completed": os.path.join(resources, "P3_BG_Common_" + language + ".png"),
+            "failed": os.path.join(resources, "P4_BG_Common_" + language + ".png"),
+        }
+
+    def wait_for_page(self, page, timeout=15):
+        wait_for(lambda: self.current_page() == page, timeout, interval=0.2, what=f"the {page} page")
+        return self.screenshot(page)
+
+    # Browser, redirects and the account service --------------------------------------------------
+
+    def browser_addresses(self):
+        try:
+            with open(self.browser_log) as log:
+                return log.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+    def wait_for_browser(self, count, timeout=10):
+        return wait_for(lambda: (lambda a: a if len(a) >= count else None)(self.browser_addresses()),
+                        timeout, what=f"{count} browser address(es)")
+
+    def deliver_redirect(self, url):
+        """Opens the redirect URL the way a browser hands it to a GNOME desktop: xdg-open, which
+        passes it to gio. (xdg-open's own generic path takes a scheme with a digit, such as
+        at-zembrik-2-fennix, for a file name.)"""
+        environment = WORLD.desktop_environment(self.runtime_dir)
+        environment["XDG_CURRENT_DESKTOP"] = "GNOME"
+        run(["/usr/bin/xdg-open", url], env=environment, timeout=30)
+
+    def requests(self):
+        return WORLD.service_requests()[self.requests_before:]
+
+    def wait_for_requests(self, count, timeout=15):
+        return wait_for(lambda: (lambda r: r if len(r) >= count else None)(self.requests()),
+                        timeout, what=f"{count} account service request(s)")
+
+    def wait_for_exit(self, timeout=15):
+        return self.process.wait(timeout=timeout)
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.output.seek(0)
+        return self.output.read()
+
+
+# Button bounds inside the 450 x 600 content.
+BUTTONS = {
+    "registerOnlineButton": (85, 490, 280, 56),
+    "howToAuthButton": (374, 508, 19, 19),
+    "enjoyButton": (85, 490, 280, 56),
+    "retryButton": (98, 493, 100, 50),
+    "helpButton": (253, 493, 100, 50),
+}
+
+
+class SignInTest(unittest.TestCase):
+    def setUp(self):
+        WORLD.set_service_script(DEFAULT_SCRIPT)
+        self.sessions = []
+
+    def tearDown(self):
+        for session in self.sessions:
+            output = session.close()
+            if session.process.returncode not in (0, -signal.SIGTERM):
+                print(f"application output:\n{output}", file=sys.stderr)
+
+    def start(self, product=None, language="C.UTF-8"):
+        arguments = [product] if product else []
+        session = Session(self, arguments, language)
+        session.product = product
+        session.language_suffix = "JP" if language.startswith("ja") else "EN"
+        self.sessions.append(session)
+        return session
+
+    def authorization_address(self, edition):
+        if edition == 3:
+            client, scheme = CONFIG.tesh_client_id, "at-zembrik-tesh"
+        else:
+            client, scheme = CONFIG.fennix_client_id, "at-zembrik-2-fennix"
+        return (f"https://{CONFIG.account_host}/oauth/authorize?client_id={client}&scope=profile"
+                f"&redirect_uri={scheme}%3A%2F%2Foauth2&response_type=code")
+
+    def token_body(self, edition, code):
+        if edition == 3:
+            client, secret, uri = CONFIG.tesh_client_id, CONFIG.tesh_client_secret, "at-zembrik-tesh://oauth2"
+        else:
+            client, secret, uri = CONFIG.fennix_client_id, CONFIG.fennix_client_secret, "at-zembrik-2-fennix://oauth2"
+        return (f"grant_type=authorization_code&client_id={client}&client_secret={secret}"
+                f"&redirect_uri={uri}&code={code}")
+
+    def assert_box_shown_and_close(self, session, name):
+        main, box = self.main_and_box(session)
+        session.screenshot(name, box)
+        close_box(session, box)
+
+    def main_and_box(self, session):
+        windows = session.find_windows(2, timeout=20)
+        others = [window for window in windows if window != session.window]
+        self.assertEqual(len(others), 1)
+        time.sleep(1.0)   # the box paints itself after it is mapped
+        return session.window, others[0]
+
+    # ---------------------------------------------------------------------------------------------
+
+    def test_successful_sign_in_launches_the_installed_edition_and_quits(self):
+        session = self.start("ZembrikMacTesh")
+        self.assertEqual(session.geometry(session.window), (450, 600))
+        session.wait_for_page("signIn")
+
+        session.click_button("registerOnlineButton")
+        self.assertEqual(session.wait_for_browser(1), [self.authorization_address(3)])
+
+        session.deliver_redirect("at-zembrik-tesh://oauth2?code=Qx7-abc")
+        token, profile = session.wait_for_requests(2)
+        self.assertEqual((token["method"], token["path"]), ("POST", "/oauth/token"))
+        self.assertEqual(token["body_text"], self.token_body(3, "Qx7-abc"))
+        self.assertIn(["Content-Type", "application/x-www-form-urlencoded"], token["headers"])
+        self.assertEqual((profile["method"], profile["path"]), ("GET", "/api/user"))
+        sent = [header for header in profile["headers"]
+                if header[0] in ("Content-Type", "Accept", "Authorization")]
+        self.assertEqual(sent, [["Content-Type", "application/x-www-form-urlencoded"],
+                                ["Accept", "application/json"],
+                                ["Authorization", "Bearer " + WORLD_TOKEN]])
+
+        session.wait_for_page("completed")
+        self.assertEqual(session.find_windows(1), [session.window])
+        session.click_button("enjoyButton")
+        self.assertEqual(session.wait_for_exit(), 0)
+        wait_for(lambda: WORLD.launches(), 5, what="the product launch")
+        self.assertEqual(WORLD.launches(), ["/Applications/Ostrel Zembrik Tesh.app"])
+        self.assertEqual(len(session.requests()), 2)
+
+    def test_without_a_product_the_completed_page_launches_nothing(self):
+        launches_before = len(WORLD.launches())
+        session = self.start()
+        session.click_button("registerOnlineButton")
+        self.assertEqual(session.wait_for_browser(1), [self.authorization_address(0)])
+        session.deliver_redirect("at-zembrik-2-fennix://oauth2?code=plain")
+        token, _ = session.wait_for_requests(2)
+        self.assertEqual(token["body_text"], self.token_body(0, "plain"))
+        session.wait_for_page("completed")
+        session.click_button("enjoyButton")
+        self.assertEqual(session.wait_for_exit(), 0)
+        time.sleep(0.5)
+        self.assertEqual(len(WORLD.launches()), launches_before)
+
+    def test_failed_token_exchange_shows_the_failed_page_and_retry_starts_over(self):
+        WORLD.set_service_script({"/oauth/token": {"status": 400, "body": '{"error":"invalid_grant"}'}})
+        session = self.start("ZembrikMac")
+        session.click_button("registerOnlineButton")
+        session.wait_for_browser(1)
+        session.deliver_redirect("at-zembrik-2-fennix://oauth2?code=stale")
+
+        self.assert_box_shown_and_close(session, "token-failure-box")
+        self.assertEqual([r["path"] for r in session.requests()], ["/oauth/token"])
+        session.wait_for_page("failed")
+
+        session.click_button("retryButton")
+        session.wait_for_page("signIn")
+        self.assertEqual(len(session.browser_addresses()), 1)
+
+        WORLD.set_service_script(DEFAULT_SCRIPT)
+        session.click_button("registerOnlineButton")
+        session.wait_for_browser(2)
+        time.sleep(1.5)
+        self.assertEqual(len(session.requests()), 1, "retry must discard the used code")
+        session.deliver_redirect("at-zembrik-2-fennix://oauth2?code=fresh")
+        requests = session.wait_for_requests(3)
+        self.assertEqual(requests[1]["body_text"], self.token_body(1, "fresh"))
+        session.wait_for_page("completed")
+
+    def test_profile_reply_that_is_not_json_fails(self):
+        WORLD.set_service_script({"/api/user": {"status": 200, "content_type": "text/html",
+                                                "body": "<html><body>Maintenance</body></html>"}})
+        session = self.start("ZembrikMacPlundar")
+        session.wait_for_page("signIn")
+        session.click_button("registerOnlineButton")
+        session.deliver_redirect("at-zembrik-2-fennix://oauth2?code=html")
+        self.assert_box_shown_and_close(session, "profile-failure-box")
+        session.wait_for_page("failed")
+        self.assertEqual(len(session.requests()), 2)
+
+    def test_profile_request_without_a_reply_fails(self):
+        WORLD.set_service_script({"/api/user": {"drop": True}})
+        session = self.start("ZembrikMac")
+        session.click_button("registerOnlineButton")
+        session.deliver_redirect("at-zembrik-2-fennix://oauth2?code=dropped")
+        self.assert_box_shown_and_close(session, "profile-transport-failure-box")
+        session.wait_for_page("failed")
+
+    def test_code_delivered_before_the_click_is_used_after_it(self):
+        session = self.start("ZembrikMacTesh")
+        session.deliver_redirect("at-zembrik-tesh://oauth2?code=early")
+        time.sleep(1.5)
+        self.assertEqual(session.requests(), [])
+        clicked = time.monotonic()
+        session.click_button("registerOnlineButton")
+        token = session.wait_for_requests(1)[0]
+        self.assertGreater(time.monotonic() - clicked, 0.5)
+        self.assertEqual(token["body_text"], self.token_body(3, "early"))
+        session.wait_for_page("completed")
+
+    def test_help_buttons_open_their_support_pages(self):
+        WORLD.set_service_script({"/oauth/token": {"status": 500, "body": ""}})
+        session = self.start("ZembrikMac")
+        session.click_button("howToAuthButton")
+        self.assertEqual(session.wait_for_browser(1),
+                         [f"https://{CONFIG.support_host}/hc/articles/115001010326"])
+        session.click_button("registerOnlineButton")
+        session.wait_for_browser(2)
+        session.deliver_redirect("at-zembrik-2-fennix://oauth2?code=help")
+        self.assert_box_shown_and_close(session, "box")
+        session.wait_for_page("failed")
+        session.click_button("helpButton")
+        self.assertEqual(session.wait_for_browser(3)[2],
+                         f"https://{CONFIG.support_host}/hc/ja/sections/115001610366")
+
+    def test_japanese_session_shows_japanese_pages_and_box(self):
+        WORLD.set_service_script({"/oauth/token": {"status": 401, "body": "{}"}})
+        session = self.start("ZembrikMac", language="ja_JP.UTF-8")
+        session.wait_for_page("signIn")
+        session.click_button("registerOnlineButton")
+        session.deliver_redirect("at-zembrik-2-fennix://oauth2?code=ja")
+        main, box = self.main_and_box(session)
+        shot = session.screenshot("japanese-box", box)
+        self.assertGreater(distinct_colours(shot), 2, "the box must draw its text")
+        close_box(session, box)
+        session.wait_for_page("failed")
+
+
+WORLD_TOKEN = "test-access-token"
+DEFAULT_SCRIPT = {
+    "/oauth/token": {"status": 200, "content_type": "application/json",
+                     "body": json.dumps({"access_token": WORLD_TOKEN, "refresh_token": "test-refresh-token",
+                                         "token_type": "Bearer", "expires_in": 3600})},
+    "/api/user": {"status": 200, "content_type": "application/json",
+                  "body": json.dumps({"id": 4711, "name": "Test User"})},
+}
+
+
+def close_box(session, box):
+    """Return on the focused box, as a user presses it, then the pointer back over the window.
+
+    Without a window manager nothing else reaches the application after the box has gone, and the
+    framework leaves the expose events that the box's departure queued unhandled until the next
+    event from the X server arrives; the pointer's return is that event."""
+    run(["xdotool", "windowfocus", "--sync", box, "key", "Return"], env={"DISPLAY": WORLD.display})
+    session.find_windows(1)
+    run(["xdotool", "mousemove", "--window", session.window, "225", "300"], env={"DISPLAY": WORLD.display})
+
+
+def distinct_colours(path):
+    return int(run(["identify", "-format", "%k", path]).stdout)
+
+
+def main():
+    global CONFIG, WORLD
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--prefix", required=True, help="where the application is installed")
+    parser.add_argument("--output-dir", required=True)
+    parser.add_argument("--account-host", required=True)
+    parser.add_argument("--support-host", required=True)
+    parser.add_argument("--fennix-client-id", required=True)
+    parser.add_argument("--fennix-client-secret", required=True)
+    parser.add_argument("--tesh-client-id", required=True)
+    parser.add_argument("--tesh-client-secret", required=True)
+    parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
+    CONFIG, rest = parser.parse_known_args()
+
+    if not CONFIG.inside:
+        if os.geteuid() != 0 or not shutil.which("unshare"):
+            print("skipped: needs root to make a private mount and network namespace")
+            return SKIP
+        # The recorders are mounted over /Applications inside the namespace; the mount point
+        # itself must exist outside it.
+        os.makedirs("/Applications", exist_ok=True)
+        return subprocess.call(["unshare", "--mount", "--net", "--fork", sys.executable,
+                                os.path.abspath(__file__), "--inside", *sys.argv[1:]])
+
+    os.makedirs(CONFIG.output_dir, exist_ok=True)
+    WORLD = World(CONFIG)
+    try:
+        program = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2)
+        return 0 if program.result.wasSuccessful() else 1
+    finally:
+        WORLD.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
