@@ -62,11 +62,15 @@ QuillaneAuthorizerApplication::MainWindow::MainWindow (const juce::String& name)
     : DocumentWindow (name,
                       juce::Colours::lightgrey,
                       DocumentWindow::minimiseButton | DocumentWindow::closeButton,
-                      true)
+                      false)
 {
+    // On X11 the framework maps a window that is already on the desktop as soon as its title bar
+    // changes, so it would show at its default size while the pages load. It goes on the desktop
+    // once it has its content, size and place instead.
     setUsingNativeTitleBar (true);
     setContentOwned (new MainComponent(), true);
     centreWithSize (getWidth(), getHeight());
+    addToDesktop();
     setVisible (true);
 
     // Not resizable must also hold for the window manager, which the framework does not tell.
