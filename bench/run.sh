@@ -17,10 +17,10 @@ for benchmark in $benchmarks; do
     case $benchmark in
         account) "$build/bench/account_exchange_bench" 200 ;;
         handoff) "$build/bench/bench_instance_handoff" 200 ;;
-        startup) python3 "$here/bench/startup.py" --build-dir "$build" --rounds 30 ;;
+        startup) /usr/bin/python3 "$here/bench/startup.py" --build-dir "$build" --rounds 30 ;;
         sign-in)
             cmake --install "$build" --prefix "$build/bench-prefix" > /dev/null
-            python3 "$here/bench/sign_in.py" --prefix "$build/bench-prefix" \
+            /usr/bin/python3 "$here/bench/sign_in.py" --prefix "$build/bench-prefix" \
                 --exchange-bench "$build/bench/account_exchange_bench" --rounds 20 ;;
         *) echo "unknown benchmark: $benchmark" >&2; exit 2 ;;
     esac
