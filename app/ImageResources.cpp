@@ -22,7 +22,9 @@ juce::Image ImageResources::getBackgroundImage (int page) const
     if (page != 0)
     {
         // Files count pages from 1. Widened so that the largest page number cannot overflow.
-        name = "P" + std::to_string (static_cast<long long> (page) + 1) + "_BG_Common_";
+        name = "P";
+        name += std::to_string (static_cast<long long> (page) + 1);
+        name += "_BG_Common_";
     }
     else
     {

@@ -37,14 +37,17 @@ public:
             images.push_back (image);
         }
 
+        // Built as the application builds its window: on the desktop once it has size and place.
         window = std::make_unique<juce::DocumentWindow> ("Minimal Window", juce::Colours::lightgrey,
                                                          juce::DocumentWindow::minimiseButton
-                                                             | juce::DocumentWindow::closeButton);
+                                                             | juce::DocumentWindow::closeButton,
+                                                         false);
         window->setUsingNativeTitleBar (true);
         auto* content = new juce::Component();
         content->setSize (450, 600);
         window->setContentOwned (content, true);
         window->centreWithSize (window->getWidth(), window->getHeight());
+        window->addToDesktop();
         window->setVisible (true);
     }
 

@@ -1,6 +1,6 @@
 #include "platform/UrlSession.h"
 
-#include <curl/curl.h>
+#include "platform/CurlLibrary.h"
 
 #include <algorithm>
 #include <chrono>
@@ -16,8 +16,9 @@ namespace
     class CurlEasyHandle final
     {
     public:
-        CurlEasyHandle() : handle (curl_easy_init()) {}
-        ~CurlEasyHandle() { if (handle != nullptr) curl_easy_cleanup (handle); }
+        explicit CurlEasyHandle (const CurlLibrary& library)
+            : curl (library), handle (curl.easyInit()) {}
+        ~CurlEasyHandle() { if (handle != nullptr) curl.easyCleanup (handle); }
 
         CURL* get() const noexcept { return handle; }
 
@@ -25,19 +26,20 @@ namespace
         CurlEasyHandle& operator= (const CurlEasyHandle&) = delete;
 
     private:
+        const CurlLibrary& curl;
         CURL* handle;
     };
 
     class CurlHeaderList final
     {
     public:
-        CurlHeaderList() = default;
-        ~CurlHeaderList() { curl_slist_free_all (list); }
+        explicit CurlHeaderList (const CurlLibrary& library) : curl (library) {}
+        ~CurlHeaderList() { curl.slistFreeAll (list); }
 
         /** False when libcurl could not take the line; the list stays as it was. */
         bool append (const std::string& line)
         {
-            auto* extended = curl_slist_append (list, line.c_str());
+            auto* extended = curl.slistAppend (list, line.c_str());
 
             if (extended == nullptr)
                 return false;
@@ -52,6 +54,7 @@ namespace
         CurlHeaderList& operator= (const CurlHeaderList&) = delete;
 
     private:
+        const CurlLibrary& curl;
         curl_slist* list = nullptr;
     };
 
@@ -63,16 +66,6 @@ namespace
     {
         const std::scoped_lock guard (overridesLock);
         return testOverrides;
-    }
-
-    // libcurl's global set-up is not thread-safe; it runs once, on the caller's thread, before the
-    // first session starts a thread of its own.
-    bool initialiseCurlOnce()
-    {
-        static std::once_flag once;
-        static bool initialised = false;
-        std::call_once (once, [] { initialised = curl_global_init (CURL_GLOBAL_DEFAULT) == CURLE_OK; });
-        return initialised;
     }
 
     bool isSafeHeaderText (const std::string& text)
@@ -216,22 +209,24 @@ namespace
         return { std::nullopt, std::nullopt, UrlError { code, std::move (description) } };
     }
 
-    template <typename Value>
-    bool set (CURL* handle, CURLoption option, Value value)
-    {
-        return curl_easy_setopt (handle, option, value) == CURLE_OK;
-    }
-
     Outcome perform (const UrlRequest& request, const std::optional<UrlSession::TestOverrides>& overrides)
     {
-        if (! initialiseCurlOnce())
-            return failure (UrlError::Code::unknown, "the transport could not be initialised");
+        const auto* library = CurlLibrary::get();
+
+        if (library == nullptr)
+            return failure (UrlError::Code::unknown, "the transport (libcurl) could not be loaded");
+
+        const auto& curl = *library;
+        const auto set = [&curl] (CURL* transferHandle, CURLoption option, auto value)
+        {
+            return curl.easySetopt (transferHandle, option, value) == CURLE_OK;
+        };
 
         for (const auto& [field, value] : request.headerFields)
             if (! isSafeFieldName (field) || ! isSafeHeaderText (value))
                 return failure (UrlError::Code::badUrl, "a header field holds a line break or is malformed");
 
-        CurlEasyHandle easy;
+        CurlEasyHandle easy (curl);
         auto* handle = easy.get();
 
         if (handle == nullptr)
@@ -246,7 +241,7 @@ namespace
         Transfer transfer;
         transfer.idleLimit = std::chrono::milliseconds (idleMs);   // 0: no limit asked for
 
-        CurlHeaderList headers;
+        CurlHeaderList headers (curl);
 
         for (const auto& [field, value] : request.headerFields)
             if (! headers.append (field + ": " + value))
@@ -293,7 +288,7 @@ namespace
         }
 
         // Declared here: libcurl keeps a pointer to the list until the transfer has ended.
-        CurlHeaderList connectTo;
+        CurlHeaderList connectTo (curl);
 
         if (overrides)
         {
@@ -309,13 +304,13 @@ namespace
         if (! ok)
             return failure (UrlError::Code::unknown, "the transport refused the request's settings");
 
-        const auto result = curl_easy_perform (handle);
+        const auto result = curl.easyPerform (handle);
 
         if (result != CURLE_OK)
-            return failure (codeForCurlError (result, transfer), curl_easy_strerror (result));
+            return failure (codeForCurlError (result, transfer), curl.easyStrerror (result));
 
         long status = 0;
-        curl_easy_getinfo (handle, CURLINFO_RESPONSE_CODE, &status);
+        curl.easyGetinfo (handle, CURLINFO_RESPONSE_CODE, &status);
 
         return { std::move (transfer.body), HttpUrlResponse { status }, std::nullopt };
     }
@@ -345,7 +340,8 @@ void UrlRequest::setValueForHttpHeaderField (const std::string& value, const std
 //==================================================================================================
 std::unique_ptr<UrlSession> UrlSession::ephemeral()
 {
-    initialiseCurlOnce();
+    // Loaded here, on the caller's thread, before the session's thread can need it.
+    [[maybe_unused]] const auto* library = CurlLibrary::get();
     return std::unique_ptr<UrlSession> (new UrlSession());
 }
 

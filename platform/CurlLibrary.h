@@ -1,0 +1,27 @@
+#pragma once
+
+#include <curl/curl.h>
+
+/** libcurl, loaded when the first exchange needs it. The HTTPS stack and the many libraries under
+    it would otherwise cost start-up time and memory that only a sign-in needs.
+*/
+class CurlLibrary final
+{
+public:
+    /** The loaded and globally initialised library, or nullptr when it cannot be had. The first
+        call loads it; call it on one thread before any exchange starts a thread of its own.
+    */
+    [[nodiscard]] static const CurlLibrary* get();
+
+    decltype (&::curl_easy_init) easyInit = nullptr;
+    decltype (&::curl_easy_cleanup) easyCleanup = nullptr;
+    decltype (&::curl_easy_setopt) easySetopt = nullptr;
+    decltype (&::curl_easy_perform) easyPerform = nullptr;
+    decltype (&::curl_easy_getinfo) easyGetinfo = nullptr;
+    decltype (&::curl_easy_strerror) easyStrerror = nullptr;
+    decltype (&::curl_slist_append) slistAppend = nullptr;
+    decltype (&::curl_slist_free_all) slistFreeAll = nullptr;
+
+private:
+    CurlLibrary() = default;
+};
