@@ -7,14 +7,13 @@
 #include <string>
 
 /** A temporary resources directory of generated PNG files, put in place of the application's own
-    for as long as it lives. Every file is filled with a colour of its own, so a test can tell
-    which file an image came from.
+    for as long as it lives (one at a time: it does not restore an earlier one). Every file is
+    filled with a colour of its own, so a test can tell which file an image came from.
 */
 class TestImageFolder final
 {
 public:
     TestImageFolder()
-        : directory (juce::File::createTempFile ("zembrik-images"))
     {
         directory.createDirectory();
         setResourceDirectoryForTesting (directory.getFullPathName().toStdString());
@@ -31,10 +30,8 @@ public:
     {
         juce::Image image (juce::Image::ARGB, width, height, false);
         image.clear (image.getBounds(), colourOf (fileName));
-
-        const auto file = getFile (fileName);
-        file.deleteFile();
-        juce::FileOutputStream stream (file);
+        getFile (fileName).deleteFile();
+        juce::FileOutputStream stream (getFile (fileName));
         juce::PNGImageFormat().writeImageToStream (image, stream);
     }
 
@@ -43,7 +40,6 @@ public:
         return directory.getChildFile (juce::String::fromUTF8 (fileName.c_str()));
     }
 
-    /** The opaque colour that the file of this name is filled with. */
     static juce::Colour colourOf (const std::string& fileName)
     {
         const auto hash = static_cast<juce::uint32> (std::hash<std::string>() (fileName));
@@ -53,10 +49,9 @@ public:
     /** Whether the image holds the colour of that file (checked at its centre). */
     static bool cameFrom (const juce::Image& image, const std::string& fileName)
     {
-        return image.isValid()
-            && image.getPixelAt (image.getWidth() / 2, image.getHeight() / 2) == colourOf (fileName);
+        return image.isValid() && image.getPixelAt (image.getWidth() / 2, image.getHeight() / 2) == colourOf (fileName);
     }
 
 private:
-    juce::File directory;
+    const juce::File directory { juce::File::createTempFile ("zembrik-images") };
 };
