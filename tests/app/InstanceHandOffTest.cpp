@@ -8,7 +8,8 @@
 
 #include <set>
 
-using Kind = InstanceChannel::Message::Kind;
+using Message = InstanceChannel::Message;
+using Kind = Message::Kind;
 
 namespace
 {
@@ -25,8 +26,8 @@ namespace
         juce::StringArray commandLines;
     };
 
-    /** This test process as the running instance, on a channel folder of its own, and the real
-        binary as the later launch that finds it there.
+    /** This test process as the running instance, with an application object and an account
+        client, and the real binary as the later launch that finds it in the channel folder.
     */
     class HandOffToRunningInstance : public ::testing::Test
     {
@@ -46,16 +47,13 @@ namespace
             (void) std::system (("rm -rf '" + folder + "'").c_str());
         }
 
-        int launch (const std::vector<std::string>& arguments)
-        {
-            return processlauncher::wait (startLaunch (arguments));
-        }
-
         pid_t startLaunch (std::vector<std::string> arguments)
         {
             arguments.insert (arguments.begin(), ZEMBRIK_APP_BINARY);
             return processlauncher::start (arguments, { { "XDG_RUNTIME_DIR", folder } });
         }
+
+        int launch (const std::vector<std::string>& arguments) { return processlauncher::wait (startLaunch (arguments)); }
 
         template <typename Condition>
         static bool runLoopUntil (Condition condition)
@@ -68,71 +66,50 @@ namespace
 
         std::string folder;
         std::unique_ptr<InstanceChannel> channel;
+        RecordingApplication application;
+        AccountAccessor accessor;
     };
 }
 
 //==================================================================================================
-TEST (InstanceHandOff, RedirectSchemesAreRecognisedInAnyLetterCase)
+TEST (InstanceHandOff, LaunchHandsOverItsRedirectUrlInAnyLetterCaseOrItsCommandLineAsTheFrameworkFormsIt)
 {
-    EXPECT_TRUE (isRedirectUrl ("at-zembrik-2-fennix://oauth2?code=a"));
-    EXPECT_TRUE (isRedirectUrl ("AT-Zembrik-Tesh:x"));
-    EXPECT_FALSE (isRedirectUrl ("at-zembrik-tesh"));            // no colon: not a URL
-    EXPECT_FALSE (isRedirectUrl ("https://at-zembrik-tesh:/"));
-    EXPECT_FALSE (isRedirectUrl ("ZembrikMac"));
-    EXPECT_FALSE (isRedirectUrl (""));
-}
+    for (const auto* url : { "at-zembrik-tesh://oauth2?code=a b", "AT-Zembrik-Tesh:x", "at-zembrik-2-fennix:" })
+        EXPECT_EQ (messageForLaunch ({ url, "more" }), (Message { Kind::url, url }));
 
-TEST (InstanceHandOff, LaunchHandsOverItsUrlOrItsCommandLineAsTheFrameworkFormsIt)
-{
-    EXPECT_EQ (messageForLaunch ({ "at-zembrik-tesh://oauth2?code=a b", "more" }),
-               (InstanceChannel::Message { Kind::url, "at-zembrik-tesh://oauth2?code=a b" }));
+    for (const auto* other : { "at-zembrik-tesh", "https://at-zembrik-tesh:/", "" })   // no colon; another scheme
+        EXPECT_EQ (messageForLaunch ({ other }), (Message { Kind::commandLine, other }));
+
     EXPECT_EQ (messageForLaunch ({ "ZembrikMac", "two words", "\"quoted already\"", "at-zembrik-tesh:x" }),
-               (InstanceChannel::Message { Kind::commandLine, "ZembrikMac \"two words\" \"quoted already\" at-zembrik-tesh:x" }));
-    EXPECT_EQ (messageForLaunch ({}), (InstanceChannel::Message { Kind::commandLine, "" }));
+               (Message { Kind::commandLine, "ZembrikMac \"two words\" \"quoted already\" at-zembrik-tesh:x" }));
+    EXPECT_EQ (messageForLaunch ({}), (Message { Kind::commandLine, "" }));
 }
 
 //==================================================================================================
-TEST_F (HandOffToRunningInstance, UrlLaunchOfRealBinarySetsTheAuthorizationCodeAndTheLastCodeWins)
+TEST_F (HandOffToRunningInstance, LaunchesOfRealBinaryReachApplicationAndAccountClientAndTheLastCodeWins)
 {
-    AccountAccessor accessor;
+    // A plain second launch: its command line for the application object only.
+    ASSERT_EQ (launch ({ "ZembrikMacTesh", "some file" }), 0);
+    ASSERT_TRUE (runLoopUntil ([&] { return application.commandLines.size() == 1; }));
+    EXPECT_EQ (application.commandLines[0], "ZembrikMacTesh \"some file\"");
+    EXPECT_TRUE (accessor.authorizationCode.empty());
+
+    // A URL with a space: quoted for the application, the code without quotes.
+    ASSERT_EQ (launch ({ "at-zembrik-tesh://oauth2?code=a b" }), 0);
+    ASSERT_TRUE (runLoopUntil ([&] { return ! accessor.authorizationCode.empty(); }));
+    EXPECT_EQ (accessor.authorizationCode, "a b");
+    ASSERT_EQ (application.commandLines.size(), 2);
+    EXPECT_EQ (application.commandLines[1], "\"at-zembrik-tesh://oauth2?code=a b\"");
 
     ASSERT_EQ (launch ({ "at-zembrik-2-fennix://oauth2?code=first" }), 0);
     ASSERT_TRUE (runLoopUntil ([&] { return accessor.authorizationCode == "first"; }));
-
     ASSERT_EQ (launch ({ "at-zembrik-tesh://oauth2?code=second" }), 0);
     ASSERT_EQ (launch ({ "AT-ZEMBRIK-TESH://oauth2?code=third" }), 0);
     EXPECT_TRUE (runLoopUntil ([&] { return accessor.authorizationCode == "third"; }));
 }
 
-TEST_F (HandOffToRunningInstance, UrlWithSpaceReachesApplicationQuotedAndCodeWithoutQuotes)
-{
-    RecordingApplication application;
-    AccountAccessor accessor;
-
-    ASSERT_EQ (launch ({ "at-zembrik-tesh://oauth2?code=a b" }), 0);
-    ASSERT_TRUE (runLoopUntil ([&] { return ! accessor.authorizationCode.empty(); }));
-
-    EXPECT_EQ (accessor.authorizationCode, "a b");
-    ASSERT_EQ (application.commandLines.size(), 1);
-    EXPECT_EQ (application.commandLines[0], "\"at-zembrik-tesh://oauth2?code=a b\"");
-}
-
-TEST_F (HandOffToRunningInstance, PlainSecondLaunchHandsItsCommandLineToApplicationOnly)
-{
-    RecordingApplication application;
-    AccountAccessor accessor;
-
-    ASSERT_EQ (launch ({ "ZembrikMacTesh", "some file" }), 0);
-    ASSERT_TRUE (runLoopUntil ([&] { return application.commandLines.size() == 1; }));
-
-    EXPECT_EQ (application.commandLines[0], "ZembrikMacTesh \"some file\"");
-    EXPECT_TRUE (accessor.authorizationCode.empty());
-}
-
 TEST_F (HandOffToRunningInstance, BurstOfHundredUrlLaunchesIsHandledCompletelyAndLoopStaysResponsive)
 {
-    RecordingApplication application;
-    AccountAccessor accessor;
     std::vector<pid_t> launches;
 
     for (int i = 0; i < 100; ++i)
@@ -147,9 +124,7 @@ TEST_F (HandOffToRunningInstance, BurstOfHundredUrlLaunchesIsHandledCompletelyAn
         EXPECT_EQ (processlauncher::wait (pid), 0);
 
     ASSERT_TRUE (runLoopUntil ([&] { return application.commandLines.size() == 100; }));
-
-    std::set<juce::String> received (application.commandLines.begin(), application.commandLines.end());
-    EXPECT_EQ (received.size(), 100u);
+    EXPECT_EQ (std::set<juce::String> (application.commandLines.begin(), application.commandLines.end()).size(), 100u);
     EXPECT_EQ ("at-zembrik-tesh://oauth2?code=" + accessor.authorizationCode,
                application.commandLines[99].toStdString());   // the last delivered code wins
 }

@@ -4,49 +4,27 @@
 
 #include <cstdlib>
 
-namespace
+TEST (UserLanguage, IsTheLanguagePartOfLcAllElseLcMessagesElseLangSkippingEmptyOnes)
 {
-    /** Sets LC_ALL, LC_MESSAGES and LANG; nullptr unsets one. */
-    void setLocale (const char* all, const char* messages, const char* lang)
+    struct Case { const char* all; const char* messages; const char* lang; const char* language; };
+
+    for (const auto& [all, messages, lang, language] : {
+             Case { nullptr, nullptr, "ja", "ja" }, { nullptr, nullptr, "ja_JP", "ja" }, { nullptr, nullptr, "ja_JP.UTF-8", "ja" },
+             { nullptr, nullptr, "ja_JP@x", "ja" }, { nullptr, nullptr, "ja@x_y.z", "ja" }, { nullptr, nullptr, "en_US.UTF-8", "en" },
+             { nullptr, nullptr, "C", "C" }, { nullptr, nullptr, "C.UTF-8", "C" }, { nullptr, nullptr, "_JP", "" },
+             { "ja_JP.UTF-8", "de_DE", "fr_FR", "ja" }, { nullptr, "de_DE", "ja_JP", "de" }, { "", "", "ja_JP.UTF-8", "ja" },
+             { "", "", "", "" }, { nullptr, nullptr, nullptr, "" } })
     {
         for (const auto& [name, value] : { std::pair { "LC_ALL", all }, { "LC_MESSAGES", messages }, { "LANG", lang } })
             value != nullptr ? ::setenv (name, value, 1) : ::unsetenv (name);
+
+        EXPECT_EQ (getUserLanguage(), language) << (all ? all : "-") << " " << (messages ? messages : "-") << " " << (lang ? lang : "-");
     }
-}
-
-TEST (UserLanguage, TakesTheLanguagePartOfTheLocaleName)
-{
-    for (const auto& [locale, language] : { std::pair { "ja", "ja" }, { "ja_JP", "ja" }, { "ja_JP.UTF-8", "ja" },
-                                            { "ja_JP@x", "ja" }, { "ja@x_y.z", "ja" }, { "en_US.UTF-8", "en" },
-                                            { "C", "C" }, { "C.UTF-8", "C" }, { "_JP", "" } })
-    {
-        setLocale (nullptr, nullptr, locale);
-        EXPECT_EQ (getUserLanguage(), language) << locale;
-    }
-}
-
-TEST (UserLanguage, PrefersLcAllThenLcMessagesThenLangSkippingEmptyOnes)
-{
-    setLocale ("ja_JP.UTF-8", "de_DE", "fr_FR");
-    EXPECT_EQ (getUserLanguage(), "ja");
-
-    setLocale (nullptr, "de_DE", "ja_JP");
-    EXPECT_EQ (getUserLanguage(), "de");
-
-    setLocale ("", "", "ja_JP.UTF-8");
-    EXPECT_EQ (getUserLanguage(), "ja");
-
-    setLocale ("", "", "");
-    EXPECT_EQ (getUserLanguage(), "");
-
-    setLocale (nullptr, nullptr, nullptr);
-    EXPECT_EQ (getUserLanguage(), "");
 }
 
 TEST (JapaneseTypeface, IsAnInstalledFamilyWithJapaneseGlyphs)
 {
     const auto name = findJapaneseTypefaceName();
-
     ASSERT_TRUE (name.isNotEmpty()) << "no Japanese gothic font installed (fonts-ipafont-gothic)";
     EXPECT_TRUE (juce::Font::findAllTypefaceNames().contains (name));
 

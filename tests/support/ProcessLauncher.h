@@ -1,13 +1,12 @@
 #pragma once
 
-// Starts the real application binary from a test, with changes to its environment, and waits for
-// it. Header-only, shared by the tests of the application and the benchmark.
+// Starts a program from a test or benchmark, with changes to its environment, and waits for it.
 
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <cerrno>
 #include <map>
 #include <optional>
 #include <string>
@@ -17,32 +16,23 @@ extern char** environ;
 
 namespace processlauncher
 {
-    /** The environment of this process with `changes` applied (nullopt removes a variable). */
-    inline std::vector<std::string> environmentWith (const std::map<std::string, std::optional<std::string>>& changes)
+    using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
+
+    /** Starts `arguments[0]` (a full path) with the rest as its arguments, in this process's
+        environment with `changes` applied (nullopt removes a variable); the process id, or -1.
+    */
+    inline pid_t start (const std::vector<std::string>& arguments, const EnvironmentChanges& changes = {})
     {
-        std::vector<std::string> result;
+        std::vector<std::string> environment;
 
         for (auto** entry = environ; *entry != nullptr; ++entry)
-        {
-            const std::string text (*entry);
-            const auto name = text.substr (0, text.find ('='));
-
-            if (changes.count (name) == 0)
-                result.push_back (text);
-        }
+            if (const std::string text (*entry); changes.count (text.substr (0, text.find ('='))) == 0)
+                environment.push_back (text);
 
         for (const auto& [name, value] : changes)
             if (value)
-                result.push_back (name + "=" + *value);
+                environment.push_back (name + "=" + *value);
 
-        return result;
-    }
-
-    /** Starts `arguments[0]` with the rest as its arguments; the process id, or -1. */
-    inline pid_t start (const std::vector<std::string>& arguments,
-                        const std::map<std::string, std::optional<std::string>>& environmentChanges = {})
-    {
-        auto environment = environmentWith (environmentChanges);
         std::vector<char*> argv, envp;
 
         for (const auto& argument : arguments)
@@ -53,7 +43,6 @@ namespace processlauncher
 
         argv.push_back (nullptr);
         envp.push_back (nullptr);
-
         pid_t pid = -1;
         return posix_spawn (&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) == 0 ? pid : -1;
     }
@@ -70,10 +59,9 @@ namespace processlauncher
         return WIFEXITED (status) ? WEXITSTATUS (status) : -1;
     }
 
-    inline int run (const std::vector<std::string>& arguments,
-                    const std::map<std::string, std::optional<std::string>>& environmentChanges = {})
+    inline int run (const std::vector<std::string>& arguments, const EnvironmentChanges& changes = {})
     {
-        const auto pid = start (arguments, environmentChanges);
+        const auto pid = start (arguments, changes);
         return pid < 0 ? -1 : wait (pid);
     }
 }
