@@ -9,19 +9,8 @@
 
 namespace
 {
-    const std::string fennixRedirect = "at-zembrik-2-fennix://oauth2";
-    const std::string teshRedirect = "at-zembrik-tesh://oauth2";
-
-    std::string tokenBody (const std::string& id, const std::string& secret, const std::string& redirect, const std::string& code)
-    {
-        return "grant_type=authorization_code&client_id=" + id + "&client_secret=" + secret
-             + "&redirect_uri=" + redirect + "&code=" + code;
-    }
-
-    std::string tokenReply (const std::string& json)
-    {
-        return R"({ "/oauth/token": { "status": 200, "body": )" + juce::JSON::toString (juce::String (json)).toStdString() + " } }";
-    }
+    std::string tokenScript (const std::string& behaviour) { return R"({ "/oauth/token": )" + behaviour + " }"; }
+    std::string profileScript (const std::string& behaviour) { return R"({ "/api/user": )" + behaviour + " }"; }
 
     class AccountAccessorTest : public ::testing::Test
     {
@@ -37,16 +26,8 @@ namespace
         /** A first exchange that succeeds, so later failures can be seen to keep its tokens. */
         void signInOnce()
         {
-            service.setScript (tokenReply (R"({"access_token":"first-access","refresh_token":"first-refresh"})"));
+            service.setScript (tokenScript (R"({ "body": "{\"access_token\":\"first-access\",\"refresh_token\":\"first-refresh\"}" })"));
             ASSERT_TRUE (accessor.requestAccessToken());
-        }
-
-        void expectFailedKeepingFirstTokens()
-        {
-            EXPECT_FALSE (accessor.requestAccessToken());
-            EXPECT_FALSE (accessor.authorized);
-            EXPECT_EQ (accessor.accessToken, "first-access");
-            EXPECT_EQ (accessor.refreshToken, "first-refresh");
         }
 
         AccountService service;
@@ -55,16 +36,18 @@ namespace
 }
 
 //==================================================================================================
-TEST_F (AccountAccessorTest, TokenRequestOfEachEditionSendsItsClientExactly)
+TEST_F (AccountAccessorTest, TokenRequestOfEachEditionSendsItsClientAndTheCodeUnescaped)
 {
+    const std::string fennix = "at-zembrik-2-fennix://oauth2", tesh = "at-zembrik-tesh://oauth2";
     struct Case { Edition edition; std::string id, secret, redirect; };
     const std::vector<Case> cases {
-        { 0, buildconfig::fennixClientId, buildconfig::fennixClientSecret, fennixRedirect },
-        { 1, buildconfig::fennixClientId, buildconfig::fennixClientSecret, fennixRedirect },
-        { 2, buildconfig::fennixClientId, buildconfig::fennixClientSecret, fennixRedirect },
-        { 3, buildconfig::teshClientId, buildconfig::teshClientSecret, teshRedirect },
+        { 0, buildconfig::fennixClientId, buildconfig::fennixClientSecret, fennix },
+        { 1, buildconfig::fennixClientId, buildconfig::fennixClientSecret, fennix },
+        { 2, buildconfig::fennixClientId, buildconfig::fennixClientSecret, fennix },
+        { 3, buildconfig::teshClientId, buildconfig::teshClientSecret, tesh },
         { 4, "", "", "" },   // no client: still sent, with empty values
     };
+    accessor.authorizationCode = "abc&state=x+y%2F";
 
     for (const auto& c : cases)
     {
@@ -72,116 +55,70 @@ TEST_F (AccountAccessorTest, TokenRequestOfEachEditionSendsItsClientExactly)
         EXPECT_TRUE (accessor.requestAccessToken()) << c.edition;
     }
 
+    EXPECT_TRUE (accessor.authorized);
+    EXPECT_EQ (accessor.accessToken, "default-access-token");
+    EXPECT_EQ (accessor.refreshToken, "default-refresh-token");
+    EXPECT_EQ (accessor.authorizationCode, "abc&state=x+y%2F");
+
     const auto log = service.readLog();
     ASSERT_EQ (log.size(), cases.size());
 
     for (size_t i = 0; i < cases.size(); ++i)
     {
-        const auto body = tokenBody (cases[i].id, cases[i].secret, cases[i].redirect, "the-code");
+        const auto body = "grant_type=authorization_code&client_id=" + cases[i].id + "&client_secret=" + cases[i].secret
+                        + "&redirect_uri=" + cases[i].redirect + "&code=abc&state=x+y%2F";
         EXPECT_EQ (log[i]["method"].toString(), "POST");
         EXPECT_EQ (log[i]["path"].toString(), "/oauth/token");
         EXPECT_EQ (AccountService::bodyBytes (log[i]), body);
         EXPECT_EQ (AccountService::headerLines (log[i]),
-                   (std::vector<std::string> { "Host: account.ostrel.example",
-                                               "Accept: */*",
+                   (std::vector<std::string> { "Host: account.ostrel.example", "Accept: */*",
                                                "Content-Type: application/x-www-form-urlencoded",
                                                "Content-Length: " + std::to_string (body.size()) }));
     }
 }
 
-TEST_F (AccountAccessorTest, SuccessfulExchangeStoresBothTokens)
+TEST_F (AccountAccessorTest, FailedExchangeKeepsEarlierTokensAndEveryRequestAsksForTwentySeconds)
 {
-    service.setScript (tokenReply (R"({"access_token":"acc","refresh_token":"ref","expires_in":3600})"));
-    EXPECT_TRUE (accessor.requestAccessToken());
-    EXPECT_TRUE (accessor.authorized);
-    EXPECT_EQ (accessor.accessToken, "acc");
-    EXPECT_EQ (accessor.refreshToken, "ref");
-    EXPECT_EQ (accessor.authorizationCode, "the-code");
-}
+    EXPECT_EQ (accessor.getUserInfo(), std::nullopt);   // never signed in: nothing is sent
+    EXPECT_TRUE (service.readLog().empty());
 
-TEST_F (AccountAccessorTest, CodeHoldingFormSeparatorsGoesIntoTheBodyUnescaped)
-{
-    accessor.authorizationCode = "abc&state=x+y%2F";
-    EXPECT_TRUE (accessor.requestAccessToken());
-
-    const auto log = service.readLog();
-    ASSERT_EQ (log.size(), 1u);
-    EXPECT_EQ (AccountService::bodyBytes (log[0]),
-               tokenBody (buildconfig::fennixClientId, buildconfig::fennixClientSecret, fennixRedirect, "abc&state=x+y%2F"));
-}
-
-TEST_F (AccountAccessorTest, StatusOtherThan200FailsEvenWithATokenBody)
-{
-    signInOnce();
-    service.setScript (R"({ "/oauth/token": { "status": 201, "body": "{\"access_token\":\"new\"}" } })");
-    expectFailedKeepingFirstTokens();
-
-    service.setScript (R"({ "/oauth/token": { "status": 400, "body": "{\"error\":\"invalid_grant\"}" } })");
-    expectFailedKeepingFirstTokens();
-}
-
-TEST_F (AccountAccessorTest, ReplyWithoutAnAccessTokenFailsAndKeepsEarlierTokens)
-{
+    std::mutex seenLock;
+    std::vector<UrlRequest> seen;
+    const auto record = [&] (const UrlRequest& r) { const std::scoped_lock g (seenLock); seen.push_back (r); };
+    service.routeAccountHost (std::nullopt, record);
     signInOnce();
 
-    for (const auto* script : {
-             R"({ "/oauth/token": { "body": "" } })",
-             R"({ "/oauth/token": { "body": "   " } })",
-             R"({ "/oauth/token": { "body_base64": "/w==" } })",                    // not UTF-8
-             R"({ "/oauth/token": { "body": "[\"access_token\"]" } })",
-             R"({ "/oauth/token": { "body": "null" } })",
-             R"({ "/oauth/token": { "body": "{\"refresh_token\":\"r\"}" } })",
-             R"({ "/oauth/token": { "body": "{\"access_token\":\"\"}" } })",
-             R"({ "/oauth/token": { "body": "{\"access_token\":null}" } })",
-             R"({ "/oauth/token": { "body": "{not json" } })" })
+    for (const auto* behaviour : {
+             R"({ "status": 201, "body": "{\"access_token\":\"new\"}" })",
+             R"({ "status": 400, "body": "{\"error\":\"invalid_grant\"}" })",
+             R"({ "body": "" })",
+             R"({ "body_base64": "/w==" })",                        // not UTF-8
+             R"({ "body": "[\"access_token\"]" })",
+             R"({ "body": "null" })",
+             R"({ "body": "{\"refresh_token\":\"r\"}" })",
+             R"({ "body": "{\"access_token\":\"\"}" })",
+             R"({ "body": "{\"access_token\":null}" })",
+             R"({ "body": "{not json" })",
+             R"({ "drop": true })",
+             R"({ "body": "never sent", "stall_seconds": 30 })" })
     {
-        service.setScript (script);
-        SCOPED_TRACE (script);
-        expectFailedKeepingFirstTokens();
+        SCOPED_TRACE (behaviour);
+        const bool stalls = juce::String (behaviour).contains ("stall");
+        service.routeAccountHost (stalls ? std::optional (0.5) : std::nullopt, record);   // a short idle time-out
+        service.setScript (tokenScript (behaviour));
+
+        EXPECT_FALSE (accessor.requestAccessToken());
+        EXPECT_FALSE (accessor.authorized);
+        EXPECT_EQ (accessor.accessToken, "first-access");
+        EXPECT_EQ (accessor.refreshToken, "first-refresh");
     }
-}
-
-TEST_F (AccountAccessorTest, MissingRefreshTokenIsAccepted)
-{
-    signInOnce();
-    service.setScript (tokenReply (R"({"access_token":"only-access"})"));
-    EXPECT_TRUE (accessor.requestAccessToken());
-    EXPECT_EQ (accessor.accessToken, "only-access");
-    EXPECT_EQ (accessor.refreshToken, "");
-}
-
-TEST_F (AccountAccessorTest, NulInTheTokenReplyEndsIt)
-{
-    // {"access_token":"a"} NUL garbage: the text ends at the NUL and parses.
-    const auto body = juce::Base64::toBase64 (std::string ("{\"access_token\":\"a\"}\0{{{", 24).data(), 24);
-    service.setScript (R"({ "/oauth/token": { "body_base64": ")" + body.toStdString() + R"(" } })");
-    EXPECT_TRUE (accessor.requestAccessToken());
-    EXPECT_EQ (accessor.accessToken, "a");
-}
-
-TEST_F (AccountAccessorTest, TransportFailureAfterASuccessKeepsTheTokensAndBlocksTheProfile)
-{
-    signInOnce();
-    service.setScript (R"({ "/oauth/token": { "drop": true } })");
-    expectFailedKeepingFirstTokens();
 
     const auto requestsBefore = service.readLog().size();
     EXPECT_EQ (accessor.getUserInfo(), std::nullopt);
     EXPECT_EQ (service.readLog().size(), requestsBefore);
-}
-
-TEST_F (AccountAccessorTest, StalledServerTimesOutAndRequestsAskForTwentySeconds)
-{
-    std::mutex seenLock;
-    std::vector<UrlRequest> seen;
-    service.routeAccountHost (0.5, [&] (const UrlRequest& r) { const std::scoped_lock g (seenLock); seen.push_back (r); });
-
-    signInOnce();
-    service.setScript (R"({ "/oauth/token": { "stall_seconds": 30 }, "/api/user": { "stall_seconds": 30 } })");
-    expectFailedKeepingFirstTokens();
 
     const std::scoped_lock g (seenLock);
-    ASSERT_EQ (seen.size(), 2u);
+    ASSERT_EQ (seen.size(), 13u);
 
     for (const auto& request : seen)
     {
@@ -191,15 +128,29 @@ TEST_F (AccountAccessorTest, StalledServerTimesOutAndRequestsAskForTwentySeconds
     }
 }
 
+TEST_F (AccountAccessorTest, ReplyWithoutARefreshTokenOrCutByANulIsAccepted)
+{
+    signInOnce();
+    service.setScript (tokenScript (R"({ "body": "{\"access_token\":\"only-access\"}" })"));
+    EXPECT_TRUE (accessor.requestAccessToken());
+    EXPECT_EQ (accessor.accessToken, "only-access");
+    EXPECT_EQ (accessor.refreshToken, "");
+
+    const auto body = juce::Base64::toBase64 ("{\"access_token\":\"a\"}\0{{{", 24);
+    service.setScript (tokenScript (R"({ "body_base64": ")" + body.toStdString() + R"(" })"));
+    EXPECT_TRUE (accessor.requestAccessToken());
+    EXPECT_EQ (accessor.accessToken, "a");
+}
 
 //==================================================================================================
-TEST_F (AccountAccessorTest, ProfileRequestSendsTheBearerTokenInOrder)
+TEST_F (AccountAccessorTest, ProfileRequestSendsTheBearerTokenInOrderOnANewConnection)
 {
     signInOnce();
     EXPECT_EQ (accessor.getUserInfo(), R"({"id": 1, "name": "Test User"})");
 
     const auto log = service.readLog();
     ASSERT_EQ (log.size(), 2u);
+    EXPECT_NE (log[0]["connection"], log[1]["connection"]);
     EXPECT_EQ (log[1]["method"].toString(), "GET");
     EXPECT_EQ (log[1]["path"].toString(), "/api/user");
     EXPECT_EQ (AccountService::bodyBytes (log[1]), "");
@@ -210,58 +161,32 @@ TEST_F (AccountAccessorTest, ProfileRequestSendsTheBearerTokenInOrder)
                                            "Authorization: Bearer first-access" }));
 }
 
-TEST_F (AccountAccessorTest, EachRequestUsesANewConnection)
+TEST_F (AccountAccessorTest, ProfileReplyOfAnyStatusGivesItsBodyAndNoReplyGivesNothing)
 {
     signInOnce();
-    ASSERT_TRUE (accessor.getUserInfo().has_value());
 
-    const auto log = service.readLog();
-    ASSERT_EQ (log.size(), 2u);
-    EXPECT_NE (log[0]["connection"], log[1]["connection"]);
-}
+    const std::vector<std::pair<std::string, std::optional<std::string>>> cases {
+        { R"({ "status": 401, "body": "{\"error\":\"unauthorized\"}" })", R"({"error":"unauthorized"})" },
+        { R"({ "body_base64": "e30AeHl6" })", "{}" },   // "{}\0xyz"
+        { R"({ "body_base64": "e33/" })", "" },         // "{}\xff"
+        { R"({ "status": 302, "body": "elsewhere", "headers": [["Location", "https://account.ostrel.example/oauth/token"]] })",
+          "elsewhere" },                                  // not followed
+        { R"({ "drop": true })", std::nullopt },
+    };
 
-TEST_F (AccountAccessorTest, ProfileWithoutSignInSendsNothing)
-{
-    EXPECT_EQ (accessor.getUserInfo(), std::nullopt);
-    EXPECT_TRUE (service.readLog().empty());
-}
+    for (const auto& [behaviour, expected] : cases)
+    {
+        SCOPED_TRACE (behaviour);
+        service.setScript (profileScript (behaviour));
+        EXPECT_EQ (accessor.getUserInfo(), expected);
+    }
 
-TEST_F (AccountAccessorTest, ProfileReplyOfAnyStatusGivesItsBody)
-{
-    signInOnce();
-    service.setScript (R"({ "/api/user": { "status": 401, "body": "{\"error\":\"unauthorized\"}" } })");
-    EXPECT_EQ (accessor.getUserInfo(), R"({"error":"unauthorized"})");
-}
-
-TEST_F (AccountAccessorTest, ProfileBodyEndsAtANulAndIsEmptyWhenNotUtf8)
-{
-    signInOnce();
-    service.setScript (R"({ "/api/user": { "body_base64": "e30AeHl6" } })");   // "{}\0xyz"
-    EXPECT_EQ (accessor.getUserInfo(), "{}");
-
-    service.setScript (R"({ "/api/user": { "body_base64": "e33/" } })");       // "{}\xff"
-    EXPECT_EQ (accessor.getUserInfo(), "");
-}
-
-TEST_F (AccountAccessorTest, ProfileTransportFailureGivesNothing)
-{
-    signInOnce();
-    service.setScript (R"({ "/api/user": { "drop": true } })");
-    EXPECT_EQ (accessor.getUserInfo(), std::nullopt);
-}
-
-TEST_F (AccountAccessorTest, ProfileRedirectIsNotFollowed)
-{
-    signInOnce();
-    service.setScript (R"({ "/api/user": { "status": 302, "body": "elsewhere",
-                                           "headers": [["Location", "https://account.ostrel.example/oauth/token"]] } })");
-    EXPECT_EQ (accessor.getUserInfo(), "elsewhere");
-    EXPECT_EQ (service.readLog().size(), 2u);
+    EXPECT_EQ (service.readLog().size(), 1 + cases.size());
 }
 
 TEST_F (AccountAccessorTest, TokenWithALineBreakCannotAddHeaderFields)
 {
-    service.setScript (tokenReply (R"({"access_token":"x\r\nX-Injected: yes"})"));
+    service.setScript (tokenScript (R"({ "body": "{\"access_token\":\"x\\r\\nX-Injected: yes\"}" })"));
     ASSERT_TRUE (accessor.requestAccessToken());
 
     EXPECT_EQ (accessor.getUserInfo(), std::nullopt);
@@ -269,82 +194,47 @@ TEST_F (AccountAccessorTest, TokenWithALineBreakCannotAddHeaderFields)
 }
 
 //==================================================================================================
-namespace
-{
-    /** Puts a stand-in xdg-open first on PATH that records each address it is asked to open. */
-    class BrowserRecorder final
-    {
-    public:
-        BrowserRecorder()
-            : directory (juce::File::createTempFile ("browser"))
-        {
-            directory.createDirectory();
-            record = directory.getChildFile ("opened.txt");
-            const auto script = directory.getChildFile ("xdg-open");
-            script.replaceWithText ("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.getFullPathName() + "'\n",
-                                   false, false, "\n");   // a shell script wants plain line ends
-            script.setExecutePermission (true);
-
-            previousPath = juce::SystemStats::getEnvironmentVariable ("PATH", {});
-            setenv ("PATH", (directory.getFullPathName() + ":" + previousPath).toRawUTF8(), 1);
-        }
-
-        ~BrowserRecorder()
-        {
-            setenv ("PATH", previousPath.toRawUTF8(), 1);
-            directory.deleteRecursively();
-        }
-
-        /** The addresses opened so far, once `count` have arrived (the launch is asynchronous). */
-        juce::StringArray waitFor (int count) const
-        {
-            juce::StringArray lines;
-
-            for (int attempt = 0; attempt < 400; ++attempt)
-            {
-                lines = juce::StringArray::fromLines (record.loadFileAsString().trimEnd());
-                lines.removeEmptyStrings();
-
-                if (lines.size() >= count)
-                    break;
-
-                juce::Thread::sleep (25);
-            }
-
-            return lines;
-        }
-
-    private:
-        juce::File directory, record;
-        juce::String previousPath;
-    };
-}
-
 TEST (AccountAccessorAuthorizationPage, EachEditionOpensItsAddressWithTheRedirectEscaped)
 {
-    BrowserRecorder browser;
+    // A stand-in xdg-open first on PATH records each address the browser would receive.
+    const auto directory = juce::File::createTempFile ("browser");
+    directory.createDirectory();
+    const auto record = directory.getChildFile ("opened.txt");
+    const auto script = directory.getChildFile ("xdg-open");
+    script.replaceWithText ("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.getFullPathName() + "'\n", false, false, "\n");
+    script.setExecutePermission (true);
+    const auto previousPath = juce::SystemStats::getEnvironmentVariable ("PATH", {});
+    setenv ("PATH", (directory.getFullPathName() + ":" + previousPath).toRawUTF8(), 1);
+
     AccountAccessor accessor;
     accessor.authorizationCode = "untouched";
 
-    const std::string base = "https://account.ostrel.example/oauth/authorize?client_id=";
-    const std::string fennix = base + buildconfig::fennixClientId
-                             + "&scope=profile&redirect_uri=at-zembrik-2-fennix%3A%2F%2Foauth2&response_type=code";
-    const std::string tesh = base + buildconfig::teshClientId
-                           + "&scope=profile&redirect_uri=at-zembrik-tesh%3A%2F%2Foauth2&response_type=code";
-    const std::string none = "https://account.ostrel.example/oauth/authorize?client_id=&scope=profile&redirect_uri=&response_type=code";
+    const auto address = [] (const std::string& id, const std::string& redirect)
+    {
+        return "https://account.ostrel.example/oauth/authorize?client_id=" + id + "&scope=profile&redirect_uri="
+             + redirect + "&response_type=code";
+    };
+    const auto fennix = address (buildconfig::fennixClientId, "at-zembrik-2-fennix%3A%2F%2Foauth2");
+    const std::vector<std::pair<Edition, std::string>> cases {
+        { 0, fennix }, { 1, fennix }, { 2, fennix },
+        { 3, address (buildconfig::teshClientId, "at-zembrik-tesh%3A%2F%2Foauth2") }, { -1, address ("", "") } };
 
-    const std::vector<std::pair<Edition, std::string>> cases { { 0, fennix }, { 1, fennix }, { 2, fennix }, { 3, tesh }, { -1, none } };
-
-    // One at a time: the launches run side by side and could record out of order.
+    // One at a time: the launch is asynchronous, and launches side by side could record out of order.
     for (size_t i = 0; i < cases.size(); ++i)
     {
         accessor.editionIndex = cases[i].first;
         accessor.openAuthorizationPage();
-        const auto opened = browser.waitFor ((int) i + 1);
+        juce::StringArray opened;
+
+        for (int attempt = 0; attempt < 400 && opened.size() <= (int) i; ++attempt, juce::Thread::sleep (25))
+            opened = juce::StringArray::fromLines (record.loadFileAsString().trimEnd());
+
         ASSERT_EQ (opened.size(), (int) i + 1);
         EXPECT_EQ (opened[(int) i].toStdString(), cases[i].second) << "edition " << cases[i].first;
     }
 
+    setenv ("PATH", previousPath.toRawUTF8(), 1);
+    directory.deleteRecursively();
     EXPECT_FALSE (accessor.authorized);
     EXPECT_EQ (accessor.authorizationCode, "untouched");
     EXPECT_TRUE (accessor.accessToken.empty());

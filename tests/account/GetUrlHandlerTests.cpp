@@ -21,91 +21,49 @@ namespace
 
         void anotherInstanceStarted (const juce::String& commandLine) override
         {
-            received.add (commandLine);
-            codesSeen.push_back (accessor.authorizationCode);
+            calls.push_back (commandLine.toStdString() + " | code then: " + accessor.authorizationCode);
         }
 
-        juce::StringArray received;
-        std::vector<std::string> codesSeen;
+        std::vector<std::string> calls;
 
     private:
         const AccountAccessor& accessor;
     };
+}
 
-    class GetUrlHandlerTest : public ::testing::Test
-    {
-    protected:
-        void SetUp() override
-        {
-            // The framework only lets an application object be made where a factory is installed.
-            previousFactory = juce::JUCEApplicationBase::createInstance;
-            juce::JUCEApplicationBase::createInstance = &noApplication;
-            application = std::make_unique<RecordingApplication> (accessor);
-            accessor.authorizationCode = "earlier";
-        }
+TEST (GetUrlHandler, HandsTheUrlToTheApplicationFirstThenSetsTheCode)
+{
+    // The framework only lets an application object be made where a factory is installed.
+    const auto previousFactory = std::exchange (juce::JUCEApplicationBase::createInstance, &noApplication);
+    AccountAccessor accessor;
+    auto application = std::make_unique<RecordingApplication> (accessor);
 
-        void TearDown() override
-        {
-            application.reset();
-            juce::JUCEApplicationBase::createInstance = previousFactory;
-        }
-
-        AccountAccessor accessor;
-        std::unique_ptr<RecordingApplication> application;
-        juce::JUCEApplicationBase::CreateInstanceFunction previousFactory = nullptr;
+    struct Case { std::optional<std::string> url; std::string forApplication, code; };
+    const std::vector<Case> cases {
+        { "at-zembrik-2-fennix://oauth2?code=abc", "at-zembrik-2-fennix://oauth2?code=abc", "abc" },
+        { "at-zembrik-tesh://oauth2?code=a b", "\"at-zembrik-tesh://oauth2?code=a b\"", "a b" },
+        { "\"at-zembrik-tesh://oauth2?code=a b\"", "\"at-zembrik-tesh://oauth2?code=a b\"", "a b\"" },  // not quoted twice
+        { std::nullopt, "", "earlier" },
+        { "at-zembrik-2-fennix://oauth2?code=\xc0\xaf", "", "earlier" },   // not UTF-8
     };
-}
 
-TEST_F (GetUrlHandlerTest, HandsTheUrlToTheApplicationFirstThenSetsTheCode)
-{
-    getUrl ({ "at-zembrik-2-fennix://oauth2?code=abc" });
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.url.value_or ("(none)"));
+        accessor.authorizationCode = "earlier";
+        application->calls.clear();
 
-    ASSERT_EQ (application->received.size(), 1);
-    EXPECT_EQ (application->received[0], "at-zembrik-2-fennix://oauth2?code=abc");
-    EXPECT_EQ (application->codesSeen, std::vector<std::string> { "earlier" });
-    EXPECT_EQ (accessor.authorizationCode, "abc");
-}
+        getUrl ({ c.url });
+        EXPECT_EQ (application->calls, std::vector<std::string> { c.forApplication + " | code then: earlier" });
+        EXPECT_EQ (accessor.authorizationCode, c.code);
+    }
 
-TEST_F (GetUrlHandlerTest, UrlWithASpaceIsQuotedForTheApplicationOnly)
-{
-    getUrl ({ "at-zembrik-tesh://oauth2?code=a b" });
-
-    EXPECT_EQ (application->received[0], "\"at-zembrik-tesh://oauth2?code=a b\"");
-    EXPECT_EQ (accessor.authorizationCode, "a b");
-}
-
-TEST_F (GetUrlHandlerTest, AlreadyQuotedUrlGetsNoFurtherQuotes)
-{
-    getUrl ({ "\"at-zembrik-tesh://oauth2?code=a b\"" });
-
-    EXPECT_EQ (application->received[0], "\"at-zembrik-tesh://oauth2?code=a b\"");
-    EXPECT_EQ (accessor.authorizationCode, "a b\"");
-}
-
-TEST_F (GetUrlHandlerTest, EventWithoutTextGivesTheApplicationAnEmptyString)
-{
-    getUrl ({ std::nullopt });
-
-    ASSERT_EQ (application->received.size(), 1);
-    EXPECT_EQ (application->received[0], "");
-    EXPECT_EQ (accessor.authorizationCode, "earlier");
-}
-
-TEST_F (GetUrlHandlerTest, UrlThatIsNotUtf8ReachesTheApplicationAsAnEmptyString)
-{
-    getUrl ({ "at-zembrik-2-fennix://oauth2?code=\xc0\xaf" });
-
-    EXPECT_EQ (application->received[0], "");
-    EXPECT_EQ (accessor.authorizationCode, "earlier");
-}
-
-TEST_F (GetUrlHandlerTest, LastOfTwoEventsWins)
-{
     getUrl ({ "at-zembrik-2-fennix://oauth2?code=one" });
     getUrl ({ "at-zembrik-2-fennix://oauth2?code=two" });
-
-    EXPECT_EQ (application->received.size(), 2);
     EXPECT_EQ (accessor.authorizationCode, "two");
+
+    application.reset();
+    juce::JUCEApplicationBase::createInstance = previousFactory;
 }
 
 TEST (GetUrlHandler, WithoutAnApplicationTheCodeStillArrives)

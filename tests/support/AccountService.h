@@ -11,12 +11,10 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,16 +37,11 @@ public:
             return;
 
         workDirectory = pattern;
-        scriptFile = workDirectory + "/script.json";
-        logFile = workDirectory + "/log.jsonl";
         const auto portFile = workDirectory + "/port";
-
+        const auto certificate = testData + "/certs/" + certificateName;
         std::vector<std::string> arguments { "python3", testData + "/support/account_service.py",
-                                             "--cert", testData + "/certs/" + certificateName + ".pem",
-                                             "--key", testData + "/certs/" + certificateName + ".key",
-                                             "--port-file", portFile,
-                                             "--log", logFile,
-                                             "--script", scriptFile };
+                                             "--cert", certificate + ".pem", "--key", certificate + ".key",
+                                             "--port-file", portFile, "--log", logFile(), "--script", scriptFile() };
         std::vector<char*> argv;
 
         for (auto& argument : arguments)
@@ -63,25 +56,16 @@ public:
         }
 
         for (int attempt = 0; attempt < 200 && port == 0; ++attempt)
-        {
-            std::ifstream in (portFile);
-            in >> port;
-
-            if (port == 0)
+            if (! (std::ifstream (portFile) >> port))
                 std::this_thread::sleep_for (std::chrono::milliseconds (25));
-        }
     }
 
     ~AccountService()
     {
         UrlSession::setTestOverrides (std::nullopt);
 
-        if (pid > 0)
-        {
-            kill (pid, SIGTERM);
-            int status = 0;
-            waitpid (pid, &status, 0);
-        }
+        if (pid > 0 && kill (pid, SIGTERM) == 0)
+            waitpid (pid, nullptr, 0);
 
         if (! workDirectory.empty())
             juce::File (workDirectory).deleteRecursively();
@@ -95,33 +79,25 @@ public:
     void routeAccountHost (std::optional<double> timeoutInterval = std::nullopt,
                            std::function<void (const UrlRequest&)> onRequest = {}) const
     {
-        UrlSession::TestOverrides overrides;
-        overrides.connectTo = "account.ostrel.example:443:127.0.0.1:" + std::to_string (port);
-        overrides.certificateAuthorityFile = certificateAuthorityFile();
-        overrides.timeoutInterval = timeoutInterval;
-        overrides.onRequest = std::move (onRequest);
-        UrlSession::setTestOverrides (std::move (overrides));
+        UrlSession::setTestOverrides (UrlSession::TestOverrides { "account.ostrel.example:443:127.0.0.1:" + std::to_string (port),
+                                                                  certificateAuthorityFile(), timeoutInterval, std::move (onRequest) });
     }
 
     /** Replaces the server's script; it reads the file again at its next request. */
     void setScript (const std::string& json) const
     {
-        const auto temporary = scriptFile + ".tmp";
-        {
-            std::ofstream out (temporary, std::ios::binary | std::ios::trunc);
-            out << json;
-        }
-        std::rename (temporary.c_str(), scriptFile.c_str());
+        const auto temporary = scriptFile() + ".tmp";
+        std::ofstream (temporary, std::ios::binary | std::ios::trunc) << json;
+        std::rename (temporary.c_str(), scriptFile().c_str());
     }
 
     /** One parsed entry per request the server has read so far. */
     [[nodiscard]] std::vector<juce::var> readLog() const
     {
         std::vector<juce::var> entries;
-        std::ifstream in (logFile, std::ios::binary);
-        std::string line;
+        std::ifstream in (logFile(), std::ios::binary);
 
-        while (std::getline (in, line))
+        for (std::string line; std::getline (in, line);)
             if (! line.empty())
                 entries.push_back (juce::JSON::parse (juce::String::fromUTF8 (line.data(), (int) line.size())));
 
@@ -145,10 +121,7 @@ public:
     {
         juce::MemoryOutputStream bytes;
         juce::Base64::convertFromBase64 (bytes, entry["body_base64"].toString());
-        if (bytes.getDataSize() == 0)
-            return {};
-
-        return std::string (static_cast<const char*> (bytes.getData()), bytes.getDataSize());
+        return bytes.getDataSize() == 0 ? std::string() : std::string (static_cast<const char*> (bytes.getData()), bytes.getDataSize());
     }
 
     /** The source tests/ folder, which the test set-up names in ZEMBRIK_TEST_DATA. */
@@ -159,10 +132,12 @@ public:
     }
 
 private:
-    std::string testData;
-    std::string workDirectory, scriptFile, logFile;
+    std::string testData, workDirectory;
     pid_t pid = -1;
     int port = 0;
+
+    std::string scriptFile() const { return workDirectory + "/script.json"; }
+    std::string logFile() const    { return workDirectory + "/log.jsonl"; }
 
     AccountService (const AccountService&) = delete;
     AccountService& operator= (const AccountService&) = delete;
