@@ -3,6 +3,8 @@
 
 #include "BuildConfiguration.h"
 
+#include "support/BrowserRecorder.h"
+
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -196,15 +198,7 @@ TEST_F (AccountAccessorTest, TokenWithALineBreakCannotAddHeaderFields)
 //==================================================================================================
 TEST (AccountAccessorAuthorizationPage, EachEditionOpensItsAddressWithTheRedirectEscaped)
 {
-    // A stand-in xdg-open first on PATH records each address the browser would receive.
-    const auto directory = juce::File::createTempFile ("browser");
-    directory.createDirectory();
-    const auto record = directory.getChildFile ("opened.txt");
-    const auto script = directory.getChildFile ("xdg-open");
-    script.replaceWithText ("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.getFullPathName() + "'\n", false, false, "\n");
-    script.setExecutePermission (true);
-    const auto previousPath = juce::SystemStats::getEnvironmentVariable ("PATH", {});
-    setenv ("PATH", (directory.getFullPathName() + ":" + previousPath).toRawUTF8(), 1);
+    const BrowserRecorder browser;
 
     AccountAccessor accessor;
     accessor.authorizationCode = "untouched";
@@ -224,17 +218,11 @@ TEST (AccountAccessorAuthorizationPage, EachEditionOpensItsAddressWithTheRedirec
     {
         accessor.editionIndex = cases[i].first;
         accessor.openAuthorizationPage();
-        juce::StringArray opened;
-
-        for (int attempt = 0; attempt < 400 && opened.size() <= (int) i; ++attempt, juce::Thread::sleep (25))
-            opened = juce::StringArray::fromLines (record.loadFileAsString().trimEnd());
-
+        const auto opened = browser.waitForAddresses ((int) i + 1);
         ASSERT_EQ (opened.size(), (int) i + 1);
         EXPECT_EQ (opened[(int) i].toStdString(), cases[i].second) << "edition " << cases[i].first;
     }
 
-    setenv ("PATH", previousPath.toRawUTF8(), 1);
-    directory.deleteRecursively();
     EXPECT_FALSE (accessor.authorized);
     EXPECT_EQ (accessor.authorizationCode, "untouched");
     EXPECT_TRUE (accessor.accessToken.empty());

@@ -1,6 +1,7 @@
 #include "app/MainComponent.h"
 
 #include "TestImageFolder.h"
+#include "support/BrowserRecorder.h"
 #include "platform/UserLanguage.h"
 
 #include <gtest/gtest.h>
@@ -226,9 +227,15 @@ TEST_F (MainComponentTest, PagesShowTheirButtonsAndBackgroundRetryDiscardsTheCod
     EXPECT_FALSE (component.isTimerRunning());
 
     // A code that came before the click waits for the first tick; a tick without one polls on.
+    // Each click opens the authorization page.
+    const BrowserRecorder browser;
     accessor.authorizationCode = "early-code";
     component.buttonClicked (&Access::registerOnlineButton (component));
+    EXPECT_EQ (browser.waitForAddresses (1).size(), 1);
     component.buttonClicked (&Access::registerOnlineButton (component));
+    const auto opened = browser.waitForAddresses (2);
+    ASSERT_EQ (opened.size(), 2);
+    EXPECT_TRUE (opened[1].startsWith ("https://account.ostrel.example/oauth/authorize?client_id="));
     EXPECT_TRUE (component.isTimerRunning());
     EXPECT_EQ (component.getTimerInterval(), 1000);
     EXPECT_EQ (accessor.authorizationCode, "early-code");
