@@ -117,13 +117,7 @@ MainComponent::MainComponent()
         button.setBounds (layout.bounds);
     }
 
-    page = signIn;
-    registerOnlineButton->setVisible (true);
-    howToAuthButton->setVisible (true);
-    enjoyButton->setVisible (false);
-    retryButton->setVisible (false);
-    helpButton->setVisible (false);
-    background->setImage (backgrounds[signIn]);
+    setPage (signIn);
 }
 
 MainComponent::~MainComponent()
