@@ -1,5 +1,7 @@
 #include "platform/InstanceChannel.h"
 
+#include "platform/Utf8Text.h"
+
 #include <juce_events/juce_events.h>
 
 #include <atomic>
@@ -169,8 +171,7 @@ namespace
     // The text of a launch: UTF-8 without NUL bytes, as an argument vector can carry.
     bool isAcceptableText (const std::string& text)
     {
-        return text.find ('\0') == std::string::npos
-            && juce::CharPointer_UTF8::isValidString (text.data(), (int) text.size());
+        return text.find ('\0') == std::string::npos && isValidUtf8 (text);
     }
 }
 
