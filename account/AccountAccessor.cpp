@@ -1,6 +1,7 @@
 #include "account/AccountAccessor.h"
 
 #include "account/OCAccessGrantReceiver.h"
+#include "account/ReplyJson.h"
 #include "platform/Utf8Text.h"
 
 #include "BuildConfiguration.h"
@@ -14,7 +15,8 @@ OCAccessGrantReceiver* accessGrantReceiver = nullptr;
 
 namespace
 {
-    constexpr double requestTimeoutSeconds = 20.0;
+    constexpr double requestTimeoutSeconds = 20.0;        // without any data
+    constexpr double requestTotalTimeoutSeconds = 60.0;   // in all, so a trickling reply ends too
 
     UrlRequest prepareRequest (const std::string& method, const std::string& path,
                                const std::vector<std::pair<std::string, std::string>>& fields)
@@ -23,6 +25,7 @@ namespace
         request.url = std::string ("https://") + buildconfig::accountHost + path;
         request.httpMethod = method;
         request.timeoutInterval = requestTimeoutSeconds;
+        request.totalTimeoutInterval = requestTotalTimeoutSeconds;
         request.cachePolicy = UrlCachePolicy::reloadIgnoringLocalCacheData;
 
         for (const auto& [field, value] : fields)
@@ -118,17 +121,20 @@ bool AccountAccessor::requestAccessToken()
 
     juce::var parsed;
 
-    if (juce::JSON::parse (toJuceString (reply.text.value_or (std::string())), parsed).failed())
+    if (parseReplyJson (reply.text.value_or (std::string()), parsed).failed())
         return false;
 
-    // A reply without an access token grants nothing, whatever its status said.
-    const auto newAccessToken = parsed.getProperty ("access_token", {}).toString();
+    // A reply without an access token grants nothing, whatever its status said. Only a string is a
+    // token: any other value would be sent on as the framework's text form of it.
+    const auto newAccessToken = parsed.getProperty ("access_token", {});
 
-    if (newAccessToken.isEmpty())
+    if (! newAccessToken.isString() || newAccessToken.toString().isEmpty())
         return false;
 
-    accessToken = toUtf8 (newAccessToken);
-    refreshToken = toUtf8 (parsed.getProperty ("refresh_token", {}).toString());
+    const auto newRefreshToken = parsed.getProperty ("refresh_token", {});
+
+    accessToken = toUtf8 (newAccessToken.toString());
+    refreshToken = newRefreshToken.isString() ? toUtf8 (newRefreshToken.toString()) : std::string();
     authorized = true;
     return true;
 }
@@ -191,7 +197,7 @@ AccountAccessor::Reply AccountAccessor::sendRequest (const UrlRequest& request)
         done.release();
     });
 
-    // No limit of its own: the request's idle time-out bounds the wait.
+    // No limit of its own: the request's time-outs bound the wait.
     done.acquire();
     return reply;
 }

@@ -22,8 +22,9 @@ public:
     ~AccountAccessor();
 
     /** Exchanges authorizationCode for tokens. True when the service answered 200 with a JSON
-        object that holds a non-empty "access_token"; authorized is then true and both tokens are
-        stored. On failure authorized is false and the earlier tokens stay.
+        object whose "access_token" is a non-empty string; authorized is then true and both tokens
+        are stored (a "refresh_token" that is not a string counts as absent). On failure authorized
+        is false and the earlier tokens stay.
     */
     [[nodiscard]] bool requestAccessToken();
 

@@ -1,5 +1,6 @@
 #include "app/MainComponent.h"
 
+#include "account/ReplyJson.h"
 #include "BuildConfiguration.h"
 #include "platform/SystemHelpers.h"
 #include "platform/UserLanguage.h"
@@ -239,6 +240,7 @@ int MainComponent::contactAccountService()
     if (! body.has_value())
         return 4;
 
+    // Any JSON object or array passes, whatever it holds; a body that is no document does not.
     juce::var profile;
-    return juce::JSON::parse (juce::String::fromUTF8 (body->c_str()), profile).wasOk() ? 0 : 4;
+    return parseReplyJson (*body, profile).wasOk() ? 0 : 4;
 }

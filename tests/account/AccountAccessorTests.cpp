@@ -90,7 +90,8 @@ TEST_F (AccountAccessorTest, FailedExchangeKeepsEarlierTokensAndEveryRequestAsks
     service.routeAccountHost (std::nullopt, record);
     signInOnce();
 
-    for (const auto* behaviour : {
+    const auto nested = [] (int depth) { return std::string ((size_t) depth, '[') + std::string ((size_t) depth, ']'); };
+    const std::vector<std::string> behaviours {
              R"({ "status": 201, "body": "{\"access_token\":\"new\"}" })",
              R"({ "status": 400, "body": "{\"error\":\"invalid_grant\"}" })",
              R"({ "body": "" })",
@@ -101,11 +102,19 @@ TEST_F (AccountAccessorTest, FailedExchangeKeepsEarlierTokensAndEveryRequestAsks
              R"({ "body": "{\"access_token\":\"\"}" })",
              R"({ "body": "{\"access_token\":null}" })",
              R"({ "body": "{not json" })",
+             R"({ "body": "{\"access_token\":{\"a\":1}}" })",      // only a string is a token
+             R"({ "body": "{\"access_token\":true}" })",
+             R"({ "body": "{\"access_token\":[\"t\"]}" })",
+             R"({ "body": " \n\t " })",
+             R"({ "body": "{\"access_token\":\"t\",\"x\":)" + nested (64) + R"(}" })",   // one level too deep
+             R"({ "body": ")" + std::string (100000, '[') + R"(" })",                      // would overflow the parser's stack
              R"({ "drop": true })",
-             R"({ "body": "never sent", "stall_seconds": 30 })" })
+             R"({ "body": "never sent", "stall_seconds": 30 })" };
+
+    for (const auto& behaviour : behaviours)
     {
-        SCOPED_TRACE (behaviour);
-        const bool stalls = juce::String (behaviour).contains ("stall");
+        SCOPED_TRACE (behaviour.substr (0, 100));
+        const bool stalls = behaviour.find ("stall") != std::string::npos;
         service.routeAccountHost (stalls ? std::optional (0.5) : std::nullopt, record);   // a short idle time-out
         service.setScript (tokenScript (behaviour));
 
@@ -120,7 +129,7 @@ TEST_F (AccountAccessorTest, FailedExchangeKeepsEarlierTokensAndEveryRequestAsks
     EXPECT_EQ (service.readLog().size(), requestsBefore);
 
     const std::scoped_lock g (seenLock);
-    ASSERT_EQ (seen.size(), 13u);
+    ASSERT_EQ (seen.size(), 1 + behaviours.size());
 
     for (const auto& request : seen)
     {
@@ -142,6 +151,15 @@ TEST_F (AccountAccessorTest, ReplyWithoutARefreshTokenOrCutByANulIsAccepted)
     service.setScript (tokenScript (R"({ "body_base64": ")" + body.toStdString() + R"(" })"));
     EXPECT_TRUE (accessor.requestAccessToken());
     EXPECT_EQ (accessor.accessToken, "a");
+
+    // Nested right to the bound, with brackets in strings of both quotes that are no nesting; a
+    // refresh token that is not a string counts as none.
+    const auto deepest = std::string (63, '[') + std::string (63, ']');
+    service.setScript (tokenScript (R"({ "body": "{\"access_token\":\"[[[\",\"refresh_token\":{},\"x\":)" + deepest
+                                    + R"(,\"y\":'{{\\'{{'}" })"));
+    EXPECT_TRUE (accessor.requestAccessToken());
+    EXPECT_EQ (accessor.accessToken, "[[[");
+    EXPECT_EQ (accessor.refreshToken, "");
 }
 
 //==================================================================================================
@@ -188,11 +206,17 @@ TEST_F (AccountAccessorTest, ProfileReplyOfAnyStatusGivesItsBodyAndNoReplyGivesN
 
 TEST_F (AccountAccessorTest, TokenWithALineBreakCannotAddHeaderFields)
 {
-    service.setScript (tokenScript (R"({ "body": "{\"access_token\":\"x\\r\\nX-Injected: yes\"}" })"));
-    ASSERT_TRUE (accessor.requestAccessToken());
+    // CR or LF alone is a line end to some servers too.
+    for (const std::string lineBreak : { R"(\\r\\n)", R"(\\n)", R"(\\r)" })
+    {
+        SCOPED_TRACE (lineBreak);
+        service.setScript (tokenScript (R"({ "body": "{\"access_token\":\"x)" + lineBreak + R"(X-Injected: yes\"}" })"));
+        ASSERT_TRUE (accessor.requestAccessToken());
 
-    EXPECT_EQ (accessor.getUserInfo(), std::nullopt);
-    EXPECT_EQ (service.readLog().size(), 1u);
+        const auto requestsBefore = service.readLog().size();
+        EXPECT_EQ (accessor.getUserInfo(), std::nullopt);
+        EXPECT_EQ (service.readLog().size(), requestsBefore);
+    }
 }
 
 //==================================================================================================

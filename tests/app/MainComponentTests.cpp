@@ -1,6 +1,7 @@
 #include "app/MainComponent.h"
 
 #include "TestImageFolder.h"
+#include "support/AccountService.h"
 #include "support/BrowserRecorder.h"
 #include "platform/UserLanguage.h"
 
@@ -55,6 +56,35 @@ namespace
 
         return names.joinIntoString (" ").toStdString();
     }
+
+    /** Closes every alert window that opens while it exists, keeping the title and the message
+        that each one presented.
+    */
+    class AlertCloser final : private juce::Timer
+    {
+    public:
+        AlertCloser()  { startTimer (20); }
+        ~AlertCloser() override { stopTimer(); }
+
+        std::vector<std::string> seen;
+
+    private:
+        void timerCallback() override
+        {
+            auto& desktop = juce::Desktop::getInstance();
+
+            for (int i = desktop.getNumComponents(); --i >= 0;)
+            {
+                // Still on the desktop for a moment after it was told to close.
+                if (auto* alert = dynamic_cast<juce::AlertWindow*> (desktop.getComponent (i)); alert != nullptr && alert->isCurrentlyModal())
+                {
+                    // The window describes itself as "<title>. <message>" to assistive technology.
+                    seen.push_back (alert->getDescription().toStdString());
+                    alert->exitModalState (0);
+                }
+            }
+        }
+    };
 
     /** Every image of both languages, the backgrounds and buttons at twice their display size. */
     class MainComponentTest : public ::testing::Test
@@ -255,4 +285,51 @@ TEST (TransactionResultMessage, TextsAreExactInBothLanguages)
     EXPECT_EQ (MainComponent::getTransactionResultMessage (4, false).toStdString(), "Failed to get user information.\n" + english);
     EXPECT_EQ (MainComponent::getTransactionResultMessage (3, true).toStdString(), "OAuthの取得に失敗しました。\n" + japanese);
     EXPECT_EQ (MainComponent::getTransactionResultMessage (4, true).toStdString(), "ユーザー情報の取得に失敗しました。\n" + japanese);
+}
+
+TEST_F (MainComponentTest, TransactionResultPicksThePageAndTheBoxInTheUsersLanguage)
+{
+    AccountService service;
+    ASSERT_TRUE (service.isRunning());
+    service.routeAccountHost();
+
+    const auto token = [] (const std::string& b) { return R"({ "/oauth/token": )" + b + " }"; };
+    const auto profile = [] (const std::string& b) { return R"({ "/api/user": )" + b + " }"; };
+    const auto abyss = R"({ "body": ")" + std::string (100000, '[') + R"(" })";
+
+    struct Case { std::string language, script; int result; };
+    const std::vector<Case> cases {
+        { "en_GB.UTF-8", token (R"({ "status": 400, "body": "{}" })"), 3 },
+        { "en_GB.UTF-8", token (abyss), 3 },
+        { "en_GB.UTF-8", token (R"({ "body": "{\"access_token\":{\"a\":1}}" })"), 3 },
+        { "en_GB.UTF-8", profile (abyss), 4 },
+        { "en_GB.UTF-8", profile (R"({ "body": "" })"), 4 },
+        { "en_GB.UTF-8", profile (R"({ "body": "  \r\n " })"), 4 },
+        { "en_GB.UTF-8", profile (R"({ "status": 503, "content_type": "text/html", "body_base64": "PHA+ZXJyZXVyIOk8L3A+" })"), 4 },   // Latin-1
+        { "en_GB.UTF-8", profile (R"({ "status": 500, "content_type": "text/html", "body": "<p>error</p>" })"), 4 },
+        { "en_GB.UTF-8", profile (R"({ "drop": true })"), 4 },
+        { "en_GB.UTF-8", profile (R"({ "status": 401, "body": "{\"error\":\"unauthorized\"}" })"), 0 },
+        { "en_GB.UTF-8", profile (R"({ "body": " [] " })"), 0 },
+        { "ja_JP.UTF-8", token (R"({ "status": 500, "body": "{}" })"), 3 },
+        { "ja_JP.UTF-8", profile (R"({ "body": "<html></html>" })"), 4 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.language + " " + c.script.substr (0, 100));
+        setLanguage (c.language.c_str());
+        service.setScript (c.script);
+        MainComponent component;
+        Access::accessor (component).authorizationCode = "the-code";
+
+        const AlertCloser alerts;
+        component.timerCallback();
+
+        EXPECT_EQ (Access::page (component), c.result == 0 ? MainComponent::completed : MainComponent::failed);
+        const auto expectedBoxes = c.result == 0
+            ? std::vector<std::string>()
+            : std::vector<std::string> { "Zembrik Authorizer. "
+                                         + MainComponent::getTransactionResultMessage (c.result, c.language == "ja_JP.UTF-8").toStdString() };
+        EXPECT_EQ (alerts.seen, expectedBoxes);
+    }
 }

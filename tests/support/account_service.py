@@ -10,6 +10,7 @@ at every request, e.g. { "/oauth/token": { "status": 200, "body": "{...}" } }. K
     headers         further header fields, a list of [name, value] pairs
     chunks          chunked transfer coding: a number of pieces to cut the body into, or a list of texts
     stall_seconds   send the status line and header fields, then nothing for this long, then close
+    trickle_seconds send the body one byte at a time, this many seconds apart
     drop            close the connection without any reply
 Paths without an entry answer with defaults: a token reply for /oauth/token, a small profile for
 /api/user, 404 otherwise. Each request is logged as one JSON line: the connection number, method,
@@ -109,6 +110,12 @@ def send_reply(stream, behaviour, keep_alive):
     if "stall_seconds" in behaviour:
         stopping.wait(float(behaviour["stall_seconds"]))
         return False
+    if "trickle_seconds" in behaviour:
+        for i in range(len(body)):
+            if stopping.wait(float(behaviour["trickle_seconds"])):
+                return False
+            stream.sendall(body[i:i + 1])
+        return keep_alive
     if chunks is None:
         stream.sendall(body)
         return keep_alive
@@ -181,7 +188,9 @@ def main():
             f.write("%d\n" % listener.getsockname()[1])
         os.replace(arguments.port_file + ".tmp", arguments.port_file)
 
-    while not stopping.is_set():
+    # A test that dies without ending the server would otherwise leave it holding the test's output.
+    parent = os.getppid()
+    while not stopping.is_set() and os.getppid() == parent:
         try:
             connection, _ = listener.accept()
         except socket.timeout:
