@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 
 namespace
@@ -70,8 +71,9 @@ namespace
 
     bool isSafeHeaderText (const std::string& text)
     {
-        // A line break would let a value (a token from a server, say) add header fields of its own.
-        return text.find_first_of ("\r\n", 0, 3) == std::string::npos;
+        // A line end would let a value (a token from a server, say) add header fields of its own.
+        // CR, LF and NUL each end a line for some server, so each is refused on its own.
+        return text.find_first_of (std::string_view ("\r\n\0", 3)) == std::string::npos;
     }
 
     bool isSafeFieldName (const std::string& name)
@@ -196,6 +198,12 @@ namespace
         return UrlError::Code::unknown;
     }
 
+    /** A time-out in whole milliseconds for libcurl; 0 (no limit) for anything not positive. */
+    long toMilliseconds (double seconds)
+    {
+        return std::isfinite (seconds) && seconds > 0.0 ? static_cast<long> (std::min (seconds * 1000.0, 2.0e9)) : 0L;
+    }
+
     //==============================================================================================
     struct Outcome
     {
@@ -232,11 +240,10 @@ namespace
         if (handle == nullptr)
             return failure (UrlError::Code::unknown, "the transport could not create a transfer");
 
-        const auto seconds = overrides && overrides->timeoutInterval ? *overrides->timeoutInterval
-                                                                     : request.timeoutInterval;
-        const auto idleMs = std::isfinite (seconds) && seconds > 0.0
-                              ? static_cast<long> (std::min (seconds * 1000.0, 2.0e9))
-                              : 0L;
+        const auto idleMs = toMilliseconds (overrides && overrides->timeoutInterval ? *overrides->timeoutInterval
+                                                                                    : request.timeoutInterval);
+        const auto totalMs = toMilliseconds (overrides && overrides->totalTimeoutInterval ? *overrides->totalTimeoutInterval
+                                                                                          : request.totalTimeoutInterval);
 
         Transfer transfer;
         transfer.idleLimit = std::chrono::milliseconds (idleMs);   // 0: no limit asked for
@@ -271,6 +278,10 @@ namespace
 
         if (idleMs > 0)
             ok = ok && set (handle, CURLOPT_CONNECTTIMEOUT_MS, idleMs);
+
+        // The idle limit alone never ends a reply that trickles in a byte at a time.
+        if (totalMs > 0)
+            ok = ok && set (handle, CURLOPT_TIMEOUT_MS, totalMs);
 
         if (request.httpMethod == "GET" && request.httpBody.empty())
         {

@@ -25,7 +25,8 @@ struct UrlRequest
     std::string httpMethod = "GET";
     std::vector<std::pair<std::string, std::string>> headerFields;
     std::string httpBody;
-    double timeoutInterval = 60.0;   // seconds without any data before the exchange fails
+    double timeoutInterval = 60.0;         // seconds without any data before the exchange fails
+    double totalTimeoutInterval = 0.0;     // seconds in all before the exchange fails; 0: no limit
     UrlCachePolicy cachePolicy = UrlCachePolicy::useProtocolCachePolicy;
 
     /** Sets a header field, replacing one of the same name (compared without case) in place. */
@@ -84,8 +85,8 @@ public:
     */
     static constexpr size_t maximumBodySize = 4 * 1024 * 1024;
 
-    /** Test-only seam: where the transport really connects, which authority it trusts, and a
-        shorter idle time-out. TLS verification itself cannot be switched off.
+    /** Test-only seam: where the transport really connects, which authority it trusts, and
+        shorter time-outs. TLS verification itself cannot be switched off.
     */
     struct TestOverrides
     {
@@ -93,6 +94,7 @@ public:
         std::string certificateAuthorityFile;     // PEM bundle trusted instead of the system store
         std::optional<double> timeoutInterval;    // replaces every request's own
         std::function<void (const UrlRequest&)> onRequest;  // sees each request as it starts
+        std::optional<double> totalTimeoutInterval;         // replaces every request's own
     };
 
     static void setTestOverrides (std::optional<TestOverrides> overrides);

@@ -5,7 +5,10 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <future>
 
 namespace
@@ -91,7 +94,8 @@ TEST_F (UrlSessionTest, CompletesOnceOnAnotherThreadWithTheRawBodyOrOneTransport
                             "/announced": { "size": )" + std::to_string (limit + 1) + R"( },
                             "/chunked-over": { "size": )" + std::to_string (limit + 1) + R"(, "chunks": 64 },
                             "/drop": { "drop": true },
-                            "/stall": { "body": "never sent", "stall_seconds": 30 } })");
+                            "/stall": { "body": "never sent", "stall_seconds": 30 },
+                            "/trickle": { "body": "0123456789", "trickle_seconds": 0.25 } })");
 
     struct Case { std::string path; long status; std::string data; std::optional<UrlError::Code> error; };
     const std::vector<Case> cases {
@@ -102,14 +106,26 @@ TEST_F (UrlSessionTest, CompletesOnceOnAnotherThreadWithTheRawBodyOrOneTransport
         { "/chunked-over", 0, "", UrlError::Code::dataLengthExceedsMaximum },
         { "/drop", 0, "", UrlError::Code::networkConnectionLost },
         { "/stall", 0, "", UrlError::Code::timedOut },
+        { "/trickle", 0, "", UrlError::Code::timedOut },   // never idle, but too long in all
     };
 
     for (const auto& c : cases)
     {
         SCOPED_TRACE (c.path);
-        service.routeAccountHost (c.path == "/stall" ? std::optional (0.5) : std::nullopt);   // a short idle time-out
+        // Short time-outs: idle for the stall, in all for the trickle.
+        const auto totalLimit = c.path == "/trickle" ? std::optional (1.0) : std::nullopt;
+        service.routeAccountHost (c.path == "/stall" ? std::optional (0.5) : std::nullopt, {}, totalLimit);
 
+        const auto started = std::chrono::steady_clock::now();
         const auto result = run (requestFor (c.path));
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+
+        if (totalLimit)
+        {
+            EXPECT_GE (took.count(), *totalLimit);
+            EXPECT_LT (took.count(), *totalLimit + 1.0);
+        }
+
         EXPECT_EQ (result.completions, 1);
         EXPECT_NE (result.thread, std::this_thread::get_id());
         EXPECT_EQ (result.errorCode(), c.error);
@@ -122,6 +138,19 @@ TEST_F (UrlSessionTest, CompletesOnceOnAnotherThreadWithTheRawBodyOrOneTransport
             EXPECT_TRUE (*result.data == c.data);
         }
     }
+}
+
+TEST_F (UrlSessionTest, HeaderFieldThatCouldEndItsLineIsRefusedBeforeAnythingIsSent)
+{
+    for (const auto& value : { std::string ("a\r\nX-Injected: yes"), std::string ("a\nX-Injected: yes"),
+                               std::string ("a\rX-Injected: yes"), std::string ("a\0X-Injected: yes", 17) })
+    {
+        auto request = requestFor ("/api/user");
+        request.headerFields = { { "Authorization", value } };
+        EXPECT_EQ (run (request).errorCode(), UrlError::Code::badUrl);
+    }
+
+    EXPECT_TRUE (service.readLog().empty());
 }
 
 TEST (UrlSessionTls, CertificateFromAnotherAuthorityOrForAnotherHostIsRefused)
@@ -137,7 +166,7 @@ TEST (UrlSessionTls, CertificateFromAnotherAuthorityOrForAnotherHostIsRefused)
     AccountService service;
     ASSERT_TRUE (service.isRunning());
     UrlSession::setTestOverrides (UrlSession::TestOverrides { "elsewhere.ostrel.example:443:127.0.0.1:" + std::to_string (service.getPort()),
-                                                              service.certificateAuthorityFile(), {}, {} });
+                                                              service.certificateAuthorityFile(), {}, {}, {} });
     auto request = requestFor ("/api/user");
     request.url = "https://elsewhere.ostrel.example/api/user";
     EXPECT_EQ (run (request).errorCode(), UrlError::Code::serverCertificateUntrusted);
@@ -155,7 +184,7 @@ TEST (UrlSessionConnect, RefusedConnectionCannotConnect)
     ASSERT_EQ (bind (socketHandle, reinterpret_cast<sockaddr*> (&address), length), 0);
     ASSERT_EQ (getsockname (socketHandle, reinterpret_cast<sockaddr*> (&address), &length), 0);
 
-    UrlSession::setTestOverrides (UrlSession::TestOverrides { "account.ostrel.example:443:127.0.0.1:" + std::to_string (ntohs (address.sin_port)), {}, {}, {} });
+    UrlSession::setTestOverrides (UrlSession::TestOverrides { "account.ostrel.example:443:127.0.0.1:" + std::to_string (ntohs (address.sin_port)), {}, {}, {}, {} });
     EXPECT_EQ (run (requestFor ("/api/user")).errorCode(), UrlError::Code::cannotConnectToHost);
     UrlSession::setTestOverrides (std::nullopt);
     close (socketHandle);
@@ -170,4 +199,23 @@ TEST (UrlRequest, SettingAFieldAgainReplacesItInPlaceWhateverItsCase)
 
     const std::vector<std::pair<std::string, std::string>> expected { { "Accept", "c" }, { "X-Other", "b" } };
     EXPECT_EQ (request.headerFields, expected);
+}
+
+TEST (UrlSessionTransport, MissingLibraryFailsEveryExchangeAndSaysWhyOnce)
+{
+    // The loader reads its search path when a process starts, so a fresh run of this test binary
+    // finds a broken libcurl.so.4 first.
+    const auto folder = juce::File::createTempFile ("curl");
+    ASSERT_TRUE (folder.createDirectory());
+    ASSERT_TRUE (folder.getChildFile ("libcurl.so.4").replaceWithText (""));
+    ::setenv ("LD_LIBRARY_PATH", folder.getFullPathName().toRawUTF8(), 1);
+    GTEST_FLAG_SET (death_test_style, "threadsafe");
+
+    const auto fails = [] { return run (requestFor ("/api/user")).errorCode() == UrlError::Code::unknown; };
+    EXPECT_EXIT (::_exit (fails() && fails() ? 0 : 1), ::testing::ExitedWithCode (0),
+                 "^Zembrik Authorizer cannot reach the account service: libcurl\\.so\\.4 could not be loaded "
+                 "\\([^\n]*libcurl\\.so\\.4: file too short\\)\\.\n$");
+
+    ::unsetenv ("LD_LIBRARY_PATH");
+    folder.deleteRecursively();
 }

@@ -75,12 +75,16 @@ public:
     [[nodiscard]] int getPort() const { return port; }
     [[nodiscard]] std::string certificateAuthorityFile() const { return testData + "/certs/ca.pem"; }
 
-    /** Sends the account host's connections to this server and trusts the test authority. */
+    /** Sends the account host's connections to this server and trusts the test authority;
+        optionally with shorter idle and overall time-outs.
+    */
     void routeAccountHost (std::optional<double> timeoutInterval = std::nullopt,
-                           std::function<void (const UrlRequest&)> onRequest = {}) const
+                           std::function<void (const UrlRequest&)> onRequest = {},
+                           std::optional<double> totalTimeoutInterval = std::nullopt) const
     {
         UrlSession::setTestOverrides (UrlSession::TestOverrides { "account.ostrel.example:443:127.0.0.1:" + std::to_string (port),
-                                                                  certificateAuthorityFile(), timeoutInterval, std::move (onRequest) });
+                                                                  certificateAuthorityFile(), timeoutInterval, std::move (onRequest),
+                                                                  totalTimeoutInterval });
     }
 
     /** Replaces the server's script; it reads the file again at its next request. */
