@@ -55,9 +55,18 @@ public:
             return;
         }
 
-        for (int attempt = 0; attempt < 200 && port == 0; ++attempt)
+        // Generous, for a loaded machine; a server that ended is not waited for.
+        for (int attempt = 0; attempt < 800 && port == 0; ++attempt)
+        {
+            if (waitpid (pid, nullptr, WNOHANG) == pid)
+            {
+                pid = -1;
+                return;
+            }
+
             if (! (std::ifstream (portFile) >> port))
                 std::this_thread::sleep_for (std::chrono::milliseconds (25));
+        }
     }
 
     ~AccountService()
