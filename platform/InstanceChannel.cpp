@@ -183,15 +183,21 @@ struct InstanceChannel::SharedState
 };
 
 std::optional<std::string> InstanceChannel::findChannelFolder (const char* runtimeDirectory,
+                                                               const std::string& userRuntimeBase,
                                                                const std::string& temporaryBase)
 {
-    if (runtimeDirectory != nullptr && runtimeDirectory[0] == '/')
+    const auto isUsable = [] (const std::string& folder)
     {
-        const std::string folder (runtimeDirectory);
+        return ! folder.empty() && folder[0] == '/' && fitsSocketPath (folder) && isPrivateFolder (folder);
+    };
 
-        if (fitsSocketPath (folder) && isPrivateFolder (folder))
-            return folder;
-    }
+    if (runtimeDirectory != nullptr && isUsable (runtimeDirectory))
+        return std::string (runtimeDirectory);
+
+    // Where the session manager puts $XDG_RUNTIME_DIR, for launches from a shell or launcher that
+    // dropped the variable.
+    if (const auto folder = userRuntimeBase + "/" + std::to_string (::geteuid()); isUsable (folder))
+        return folder;
 
     const auto nameOf = [&temporaryBase] (int index)
     {

@@ -40,14 +40,17 @@ public:
 
     /** The folder of this user's channel: `runtimeDirectory` when it is a usable private folder
         (absolute, a real directory owned by us without group or other access, short enough for a
-        socket path); otherwise the first of `temporaryBase`/zembrik-authorizer-<uid>, then
-        "-<uid>.1", "-<uid>.2" … that is a 0700 directory of ours and not a symlink, created when
-        none is. Nothing when no name is usable.
+        socket path); otherwise `userRuntimeBase`/<uid> when that is usable, so that a launch whose
+        environment lacks the variable meets an instance whose environment has it; otherwise the
+        first of `temporaryBase`/zembrik-authorizer-<uid>, then "-<uid>.1", "-<uid>.2" … that is a
+        0700 directory of ours and not a symlink, created when none is. Nothing when no name is
+        usable.
     */
     [[nodiscard]] static std::optional<std::string> findChannelFolder (const char* runtimeDirectory,
+                                                                       const std::string& userRuntimeBase = "/run/user",
                                                                        const std::string& temporaryBase = "/tmp");
 
-    /** The folder for this process: from $XDG_RUNTIME_DIR, else under /tmp. */
+    /** The folder for this process: from $XDG_RUNTIME_DIR, else /run/user/<uid>, else under /tmp. */
     [[nodiscard]] static std::optional<std::string> findDefaultChannelFolder();
 
     /** A channel in `folder`; nothing is opened yet. */

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -218,16 +220,44 @@ TEST (InstanceChannel, InstanceThatNeverAnswersMakesTheLaunchFailAfterItsPatienc
 //==================================================================================================
 TEST (InstanceChannelFolder, IsThePrivateRuntimeDirectoryElseTheSameSafeFallbackForEveryLaunch)
 {
-    TemporaryFolder runtime, base;
+    TemporaryFolder runtime, noSessions, base;
     const auto fallback = base.path + "/zembrik-authorizer-" + std::to_string (::geteuid());
     ASSERT_EQ (::chmod (runtime.path.c_str(), 0700), 0);
-    EXPECT_EQ (InstanceChannel::findChannelFolder (runtime.path.c_str(), base.path), runtime.path);
+    EXPECT_EQ (InstanceChannel::findChannelFolder (runtime.path.c_str(), noSessions.path, base.path), runtime.path);
 
     for (const char* unusable : { (const char*) nullptr, "", "relative/dir", "/nonexistent/zembrik" })
-        EXPECT_EQ (InstanceChannel::findChannelFolder (unusable, base.path), fallback) << (unusable ? unusable : "unset");
+        EXPECT_EQ (InstanceChannel::findChannelFolder (unusable, noSessions.path, base.path), fallback) << (unusable ? unusable : "unset");
 
     ASSERT_EQ (::chmod (runtime.path.c_str(), 0755), 0);   // readable by others: not private
-    EXPECT_EQ (InstanceChannel::findChannelFolder (runtime.path.c_str(), base.path), fallback);
+    EXPECT_EQ (InstanceChannel::findChannelFolder (runtime.path.c_str(), noSessions.path, base.path), fallback);
+
+    // Without the variable, the session's own folder <base>/<uid> is the meeting place, when it is
+    // a private real directory of ours.
+    TemporaryFolder sessions, target;
+    const auto session = sessions.path + "/" + std::to_string (::geteuid());
+    const std::pair<const char*, std::function<bool()>> setups[] {
+        { "private folder", [&] { return ::mkdir (session.c_str(), 0700) == 0 && ::chmod (session.c_str(), 0700) == 0; } },
+        { "open to the group", [&] { return ::chmod (session.c_str(), 0750) == 0; } },
+        { "another user's", [&] { return ::geteuid() == 0 && ::chmod (session.c_str(), 0700) == 0
+                                         && ::chown (session.c_str(), 65534, 65534) == 0; } },
+        { "symlink to a private folder", [&] { return ::chmod (target.path.c_str(), 0700) == 0 && ::rmdir (session.c_str()) == 0
+                                                    && ::symlink (target.path.c_str(), session.c_str()) == 0; } },
+        { "file", [&] { return ::unlink (session.c_str()) == 0 && ::close (::open (session.c_str(), O_CREAT | O_WRONLY, 0700)) == 0; } },
+    };
+
+    for (const auto& [setup, make] : setups)
+    {
+        if (! make())
+        {
+            EXPECT_EQ (setup, std::string ("another user's")) << "only this one needs root";
+            continue;
+        }
+
+        const auto expected = std::string (setup) == "private folder" ? session : fallback;
+
+        for (const char* unusable : { (const char*) nullptr, "", "relative/dir" })
+            EXPECT_EQ (InstanceChannel::findChannelFolder (unusable, sessions.path, base.path), expected) << setup;
+    }
 
     struct stat info {};
     ASSERT_EQ (::lstat (fallback.c_str(), &info), 0);
@@ -241,9 +271,9 @@ TEST (InstanceChannelFolder, IsThePrivateRuntimeDirectoryElseTheSameSafeFallback
     ASSERT_EQ (::symlink (other.path.c_str(), first.c_str()), 0);
     ASSERT_EQ (::mkdir ((first + ".1").c_str(), 0755), 0);
     ASSERT_EQ (::chmod ((first + ".1").c_str(), 0755), 0);
-    EXPECT_EQ (InstanceChannel::findChannelFolder (nullptr, other.path), first + ".2");
+    EXPECT_EQ (InstanceChannel::findChannelFolder (nullptr, noSessions.path, other.path), first + ".2");
     ASSERT_EQ (::unlink (first.c_str()), 0);
-    EXPECT_EQ (InstanceChannel::findChannelFolder (nullptr, other.path), first + ".2");
+    EXPECT_EQ (InstanceChannel::findChannelFolder (nullptr, noSessions.path, other.path), first + ".2");
 }
 
 TEST (InstanceChannel, AnotherUserCanNeitherBlockNorDeliverNorAnswer)
@@ -256,7 +286,7 @@ TEST (InstanceChannel, AnotherUserCanNeitherBlockNorDeliverNorAnswer)
     ASSERT_EQ (::chmod (base.path.c_str(), 01777), 0);
     const auto first = base.path + "/zembrik-authorizer-" + std::to_string (::geteuid());
     ASSERT_EQ (processlauncher::wait (startAsNobody ({ "/bin/mkdir", "-m", "700", first })), 0);
-    EXPECT_EQ (InstanceChannel::findChannelFolder (nullptr, base.path), first + ".1");
+    EXPECT_EQ (InstanceChannel::findChannelFolder (nullptr, base.path + "/no-sessions", base.path), first + ".1");
 
     {
         TemporaryFolder open;
