@@ -311,6 +311,11 @@ bool InstanceChannel::bindSocket()
     return true;
 }
 
+bool InstanceChannel::claim()
+{
+    return isInstance() || (tryTakeLock() && bindSocket());
+}
+
 InstanceChannel::Outcome InstanceChannel::claimOrHandOff (const Message& message,
                                                           std::chrono::milliseconds patience)
 {

@@ -73,6 +73,11 @@ public:
     [[nodiscard]] Outcome claimOrHandOff (const Message& message,
                                           std::chrono::milliseconds patience = std::chrono::seconds (5));
 
+    /** Becomes the instance when none runs, and sends nothing: for a launch that has nothing the
+        instance would take. False when an instance runs or the lock file or socket cannot be made.
+    */
+    [[nodiscard]] bool claim();
+
     /** True once this channel holds the instance lock. */
     [[nodiscard]] bool isInstance() const noexcept;
 
