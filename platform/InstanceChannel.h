@@ -35,8 +35,11 @@ public:
     /** The largest text that one message may carry; longer ones are refused on both ends. */
     static constexpr std::size_t maximumTextSize = 64 * 1024;
 
-    /** How long the instance waits for one connection to deliver its message. */
+    /** How long the instance waits for one connection to deliver and confirm its message. */
     static constexpr std::chrono::milliseconds readTimeout { 2000 };
+
+    /** How many connections the instance serves at once; further ones wait in the listen backlog. */
+    static constexpr std::size_t maximumOpenConnections = 32;
 
     /** The folder of this user's channel: `runtimeDirectory` when it is a usable private folder
         (absolute, a real directory owned by us without group or other access, short enough for a
@@ -62,7 +65,7 @@ public:
     enum class Outcome
     {
         becameInstance,   // we hold the lock and listen; nothing was sent
-        handedOff,        // the running instance acknowledged the message
+        handedOff,        // the running instance acknowledged the message and it will be delivered
         failed            // an instance runs but did not take the message in time, or no lock file
     };
 
@@ -81,11 +84,13 @@ public:
     /** True once this channel holds the instance lock. */
     [[nodiscard]] bool isInstance() const noexcept;
 
-    /** Called on the message thread for each delivered message, in arrival order. */
+    /** Called on the message thread for each delivered message, in the order of confirmation. */
     using Handler = std::function<void (const Message&)>;
 
-    /** Starts reading the socket on a thread of its own. Each accepted message is posted to the
-        message thread, then acknowledged. The handler is not called after this channel is
+    /** Starts serving the socket on a thread of its own, all open connections side by side, each
+        for readTimeout at most. A well-formed message is acknowledged, and posted to the message
+        thread only once its sender confirms that it read the acknowledgement; a sender that gave
+        up before never has its message delivered. The handler is not called after this channel is
         destroyed. Only for the instance; call once.
     */
     void startListening (Handler handler);
@@ -93,8 +98,9 @@ public:
     /** Ends the listening thread; the handler is not called any more. Safe to call twice. */
     void stopListening();
 
-    /** Sends one message to the instance listening in `folder` and waits up to `patience` for its
-        acknowledgement. False when nobody of our uid answered in time.
+    /** Sends one message to the instance listening in `folder`, waits up to `patience` for its
+        acknowledgement and confirms it. True when the message will be delivered (unless the
+        instance ends first); false when nobody of our uid answered in time, and then it never is.
     */
     [[nodiscard]] static bool sendMessage (const std::string& folder, const Message& message,
                                            std::chrono::milliseconds patience);
@@ -107,7 +113,7 @@ private:
     [[nodiscard]] bool tryTakeLock();
     [[nodiscard]] bool bindSocket();
     void listen();
-    void serveConnection (int connection);
+    void post (Message message);
 
     struct SharedState;
 

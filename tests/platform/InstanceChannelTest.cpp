@@ -74,15 +74,19 @@ namespace
         return -1;
     }
 
-    /** Writes the bytes and reports whether an acknowledgement came. */
-    bool sendRaw (const std::string& socketPath, const std::string& bytes)
+    /** Writes the bytes, with the confirmation behind them unless told not to, and reports whether
+        an acknowledgement came. The instance reads no further than a frame, so a confirmation sent
+        ahead counts once the frame is acknowledged.
+    */
+    bool sendRaw (const std::string& socketPath, const std::string& bytes, bool confirm = true)
     {
         const int fd = connectTo (socketPath);
 
         if (fd < 0)
             return false;
 
-        (void) ::send (fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        const auto sent = bytes + (confirm ? "C" : "");
+        (void) ::send (fd, sent.data(), sent.size(), MSG_NOSIGNAL);
         ::shutdown (fd, SHUT_WR);
         char reply = 0;
         const bool acknowledged = ::recv (fd, &reply, 1, 0) == 1;
@@ -93,7 +97,7 @@ namespace
     /** The channel's frame: magic, kind, big-endian text size. */
     std::string header (char kind, std::uint32_t size)
     {
-        return std::string ("ZAM1") + kind + (char) (size >> 24) + (char) (size >> 16) + (char) (size >> 8) + (char) size;
+        return std::string ("ZAM2") + kind + (char) (size >> 24) + (char) (size >> 16) + (char) (size >> 8) + (char) size;
     }
 
     std::string code (int i) { return "at-zembrik-2-fennix://oauth2?code=" + std::to_string (i); }
@@ -120,9 +124,10 @@ TEST (InstanceChannel, LaterLaunchesHandOffInOrderAndAnEndedInstanceFreesTheChan
 
         std::vector<Message> sent { { Kind::url, code (0) } };
 
-        for (int i = 1; i <= 100; ++i)
+        for (int i = 1; i <= 101; ++i)
         {
-            sent.push_back (i < 100 ? Message { Kind::url, code (i) } : Message { Kind::commandLine, "ZembrikMac \"a b\"" });
+            sent.push_back (i < 100 ? Message { Kind::url, code (i) }
+                                    : Message { Kind::commandLine, i == 100 ? "ZembrikMac \"a b\"" : "" });
             ASSERT_TRUE (InstanceChannel::sendMessage (folder.path, sent.back(), 2s));
         }
 
@@ -133,23 +138,34 @@ TEST (InstanceChannel, LaterLaunchesHandOffInOrderAndAnEndedInstanceFreesTheChan
     EXPECT_EQ (InstanceChannel (folder.path).claimOrHandOff ({}, 500ms), Outcome::becameInstance);
 }
 
-TEST (InstanceChannel, SilentMalformedAndOversizedMessagesAreDroppedAndChannelKeepsWorking)
+TEST (InstanceChannel, StalledMalformedOversizedAndUnconfirmedMessagesAreDroppedAndDelayNoOtherLaunch)
 {
     TemporaryFolder temporary;
     const auto& folder = temporary.path;
     RunningInstance instance (folder);
     const auto socket = instance.channel.getSocketPath();
 
-    // A client that connects and says nothing holds the channel for the read time-out only.
-    const int silent = connectTo (socket);
-    ASSERT_GE (silent, 0);
-    EXPECT_TRUE (InstanceChannel::sendMessage (folder, { Kind::url, "at-zembrik-tesh://oauth2?code=x" }, 5s));
-    ::close (silent);
+    // Clients that say nothing, or stop halfway, wait out their time-out side by side: served in
+    // turn, these alone would outlast a launch's patience.
+    std::vector<int> stalled;
+
+    for (int i = 0; i < 4; ++i)
+        stalled.push_back (connectTo (socket));
+
+    stalled.push_back (connectTo (socket));
+    const auto halfway = header ('U', 40) + "at-zembrik";
+    ASSERT_EQ (::send (stalled.back(), halfway.data(), halfway.size(), MSG_NOSIGNAL), (ssize_t) halfway.size());
+
+    for (const auto fd : stalled)
+        ASSERT_GE (fd, 0);
+
+    EXPECT_EQ (InstanceChannel (folder).claimOrHandOff ({ Kind::url, "at-zembrik-tesh://oauth2?code=x" }), Outcome::handedOff);
 
     const std::pair<const char*, std::string> malformed[] {
         { "wrong magic", "GET / HTTP/1.0\r\n\r\n" },
+        { "earlier version", "ZAM1U" + header ('U', 1).substr (5) + "a" },
         { "unknown kind", header ('X', 1) + "a" },
-        { "too long", header ('U', 64 * 1024 + 1) + std::string (100, 'a') },
+        { "too long", header ('U', InstanceChannel::maximumTextSize + 1) + std::string (InstanceChannel::maximumTextSize + 1, 'a') },
         { "cut off", header ('U', 10) + "short" },
         { "not UTF-8", header ('U', 3) + "a\xff" "b" },
         { "NUL inside", header ('C', 3) + std::string ("a\0b", 3) },
@@ -159,10 +175,18 @@ TEST (InstanceChannel, SilentMalformedAndOversizedMessagesAreDroppedAndChannelKe
     for (const auto& [why, bytes] : malformed)
         EXPECT_FALSE (sendRaw (socket, bytes)) << why;
 
-    // The sender refuses what the instance would drop.
-    EXPECT_FALSE (InstanceChannel::sendMessage (folder, { Kind::url, std::string (64 * 1024 + 1, 'a') }, 1s));
+    // Senders that were told nothing: one read the acknowledgement but did not confirm, one left
+    // before it came.
+    EXPECT_TRUE (sendRaw (socket, header ('C', 11) + "unconfirmed", false));
+    const int leaving = connectTo (socket);
+    const auto left = header ('C', 4) + "left";
+    ASSERT_EQ (::send (leaving, left.data(), left.size(), MSG_NOSIGNAL), (ssize_t) left.size());
+    ::close (leaving);
 
-    const Message largest { Kind::url, std::string (64 * 1024, 'z') };
+    // The sender refuses what the instance would drop.
+    EXPECT_FALSE (InstanceChannel::sendMessage (folder, { Kind::url, std::string (InstanceChannel::maximumTextSize + 1, 'a') }, 1s));
+
+    const Message largest { Kind::url, std::string (InstanceChannel::maximumTextSize, 'z') };
     EXPECT_TRUE (InstanceChannel::sendMessage (folder, largest, 2s));
     EXPECT_TRUE (sendRaw (socket, header ('C', 2) + "ok"));
 
@@ -170,6 +194,32 @@ TEST (InstanceChannel, SilentMalformedAndOversizedMessagesAreDroppedAndChannelKe
     juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
     EXPECT_EQ (instance.received, (std::vector<Message> { { Kind::url, "at-zembrik-tesh://oauth2?code=x" },
                                                           largest, { Kind::commandLine, "ok" } }));
+
+    for (const auto fd : stalled)
+        ::close (fd);
+}
+
+TEST (InstanceChannel, SenderThatGaveUpBeforeTheAcknowledgementIsNeverDelivered)
+{
+    TemporaryFolder temporary;
+    RunningInstance instance (temporary.path);
+
+    // With the instance at its bound, the launch waits in the backlog until its patience ends ...
+    std::vector<int> silent;
+
+    for (std::size_t i = 0; i < InstanceChannel::maximumOpenConnections; ++i)
+        silent.push_back (connectTo (instance.channel.getSocketPath()));
+
+    EXPECT_FALSE (InstanceChannel::sendMessage (temporary.path, { Kind::url, code (1) }, 200ms));
+
+    // ... and its message, read once a place is free, is not used.
+    for (const auto fd : silent)
+        ::close (fd);
+
+    EXPECT_TRUE (InstanceChannel::sendMessage (temporary.path, { Kind::url, code (2) }, 5s));
+    ASSERT_TRUE (waitFor (instance.received, 1));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+    EXPECT_EQ (instance.received, (std::vector<Message> { { Kind::url, code (2) } }));
 }
 
 TEST (InstanceChannel, StaleSocketAndLockOfKilledInstanceDoNotBlockNextStart)
@@ -297,7 +347,7 @@ TEST (InstanceChannel, AnotherUserCanNeitherBlockNorDeliverNorAnswer)
         const auto client = startAsNobody ({ "/usr/bin/python3", "-c",
             "import socket, sys\n"
             "s = socket.socket (socket.AF_UNIX); s.connect (sys.argv[1])\n"
-            "try:\n s.sendall (b'ZAM1U\\x00\\x00\\x00\\x01x'); s.settimeout (5)\n"
+            "try:\n s.sendall (b'ZAM2U\\x00\\x00\\x00\\x01xC'); s.settimeout (5)\n"
             " sys.exit (0 if s.recv (1) == b'A' else 3)\n"
             "except OSError: sys.exit (3)", instance.channel.getSocketPath() });
         EXPECT_EQ (processlauncher::wait (client), 3);
