@@ -12,25 +12,38 @@ static juce::JUCEApplicationBase* createApplication()
 
 int main (int argc, char* argv[])
 {
-    const auto message = messageForLaunch (std::vector<std::string> (argv + (argc > 0 ? 1 : 0), argv + argc));
+    const auto launch = messageForLaunch (std::vector<std::string> (argv + (argc > 0 ? 1 : 0), argv + argc));
     std::optional<InstanceChannel> channel;
 
     if (const auto folder = InstanceChannel::findDefaultChannelFolder())
     {
         channel.emplace (*folder);
 
-        switch (channel->claimOrHandOff (message))
+        // The running instance would drop such a message, and no retry changes that; the first
+        // launch still becomes the instance.
+        if (! launch.message)
         {
-            case InstanceChannel::Outcome::handedOff:
-                return 0;
+            if (! channel->claim())
+            {
+                std::cerr << "Zembrik Authorizer: " << launch.problem << std::endl;
+                return 2;
+            }
+        }
+        else
+        {
+            switch (channel->claimOrHandOff (*launch.message))
+            {
+                case InstanceChannel::Outcome::handedOff:
+                    return 0;
 
-            case InstanceChannel::Outcome::failed:
-                std::cerr << "Zembrik Authorizer could not reach its running instance in time, so this "
-                             "launch was not delivered. Please try again." << std::endl;
-                return 1;
+                case InstanceChannel::Outcome::failed:
+                    std::cerr << "Zembrik Authorizer could not reach its running instance in time, so this "
+                                 "launch was not delivered. Please try again." << std::endl;
+                    return 1;
 
-            case InstanceChannel::Outcome::becameInstance:
-                break;
+                case InstanceChannel::Outcome::becameInstance:
+                    break;
+            }
         }
     }
     else
@@ -47,8 +60,8 @@ int main (int argc, char* argv[])
         // after initialise.
         juce::ScopedJuceInitialiser_GUI framework;
 
-        if (message.kind == InstanceChannel::Message::Kind::url)
-            juce::MessageManager::callAsync ([message] { deliverToApplication (message); });
+        if (launch.message && launch.message->kind == InstanceChannel::Message::Kind::url)
+            juce::MessageManager::callAsync ([url = *launch.message] { deliverToApplication (url); });
 
         if (channel)
             channel->startListening (&deliverToApplication);

@@ -4,11 +4,15 @@
 
 #include <juce_events/juce_events.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -25,10 +29,14 @@ namespace
     constexpr const char* socketName = "zembrik-authorizer.socket";
     constexpr const char* temporaryFolderPrefix = "zembrik-authorizer-";
 
-    // A message: the magic, the kind, the text's length (big-endian), the text.
-    constexpr char magic[4] = { 'Z', 'A', 'M', '1' };
+    // A message: the magic, the kind, the text's length (big-endian), the text. The instance
+    // answers a well-formed one with the acknowledgement; the sender answers that with the
+    // confirmation, and only a confirmed message is delivered, so a sender that gave up on the
+    // way, and told its user so, never has its message used.
+    constexpr char magic[4] = { 'Z', 'A', 'M', '2' };
     constexpr std::size_t headerSize = 9;
     constexpr char acknowledgement = 'A';
+    constexpr char confirmation = 'C';
 
     // Alternative names that are tried when the first name under /tmp is taken by someone else.
     constexpr int numTemporaryFolderNames = 64;
@@ -39,8 +47,20 @@ namespace
     {
         explicit FileDescriptor (int fdToOwn) noexcept : fd (fdToOwn) {}
         ~FileDescriptor() { if (fd >= 0) ::close (fd); }
-        FileDescriptor (const FileDescriptor&) = delete;
-        FileDescriptor& operator= (const FileDescriptor&) = delete;
+        FileDescriptor (FileDescriptor&& other) noexcept : fd (std::exchange (other.fd, -1)) {}
+
+        FileDescriptor& operator= (FileDescriptor&& other) noexcept
+        {
+            if (this != &other)
+            {
+                if (fd >= 0)
+                    ::close (fd);
+
+                fd = std::exchange (other.fd, -1);
+            }
+
+            return *this;
+        }
 
         int fd;
     };
@@ -169,9 +189,107 @@ namespace
     }
 
     // The text of a launch: UTF-8 without NUL bytes, as an argument vector can carry.
-    bool isAcceptableText (const std::string& text)
+    bool isAcceptableText (std::string_view text)
     {
-        return text.find ('\0') == std::string::npos && isValidUtf8 (text);
+        return text.find ('\0') == std::string_view::npos && isValidUtf8 (text);
+    }
+
+    // One sender as the instance serves it: its frame arrives, is acknowledged, then confirmed.
+    struct Connection
+    {
+        FileDescriptor socket;
+        Clock::time_point deadline;
+        std::string frame = std::string (headerSize, '\0');
+        std::size_t received = 0;
+        bool hasHeader = false;
+        bool acknowledged = false;
+    };
+
+    enum class Progress
+    {
+        waiting,     // more is to come
+        dropped,     // ended, malformed or unconfirmed: nothing to deliver
+        confirmed    // the frame holds a message its sender knows to be delivered
+    };
+
+    // Reads what has arrived without waiting, acknowledging a complete, well-formed message.
+    Progress serve (Connection& connection)
+    {
+        const auto fd = connection.socket.fd;
+        auto& frame = connection.frame;
+
+        while (! connection.acknowledged)
+        {
+            if (connection.received < frame.size())
+            {
+                // Never more than the frame, so that its end is known without a second buffer.
+                const auto result = ::recv (fd, frame.data() + connection.received, frame.size() - connection.received, 0);
+
+                if (result < 0 && errno == EINTR)
+                    continue;
+
+                if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                    return Progress::waiting;
+
+                if (result <= 0)
+                    return Progress::dropped;
+
+                connection.received += (std::size_t) result;
+                continue;
+            }
+
+            if (! connection.hasHeader)
+            {
+                const auto kind = (InstanceChannel::Message::Kind) frame[4];
+                std::uint32_t size = 0;
+
+                for (std::size_t i = 5; i < headerSize; ++i)
+                    size = (size << 8) | (std::uint8_t) frame[i];
+
+                if (std::memcmp (frame.data(), magic, sizeof (magic)) != 0
+                    || (kind != InstanceChannel::Message::Kind::url && kind != InstanceChannel::Message::Kind::commandLine)
+                    || size > InstanceChannel::maximumTextSize)
+                    return Progress::dropped;
+
+                connection.hasHeader = true;
+                frame.resize (headerSize + size);
+                continue;
+            }
+
+            if (! isAcceptableText (std::string_view (frame).substr (headerSize))
+                || ::send (fd, &acknowledgement, 1, MSG_NOSIGNAL) != 1)
+                return Progress::dropped;
+
+            connection.acknowledged = true;
+        }
+
+        for (;;)
+        {
+            char reply = 0;
+            const auto result = ::recv (fd, &reply, 1, 0);
+
+            if (result == 1)
+                return reply == confirmation ? Progress::confirmed : Progress::dropped;
+
+            if (result < 0 && errno == EINTR)
+                continue;
+
+            return result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? Progress::waiting : Progress::dropped;
+        }
+    }
+
+    // The connection's time is up: delivered only when its confirmation came before that.
+    Progress expire (Connection& connection)
+    {
+        if (! connection.acknowledged)
+            return Progress::dropped;
+
+        // After this the sender's confirmation fails with EPIPE, telling it that nothing was
+        // delivered; a confirmation written before is still read here. One lock in the kernel
+        // orders the two, so sender and instance never disagree.
+        (void) ::shutdown (connection.socket.fd, SHUT_RD);
+        const auto progress = serve (connection);
+        return progress == Progress::confirmed ? progress : Progress::dropped;
     }
 }
 
@@ -183,15 +301,21 @@ struct InstanceChannel::SharedState
 };
 
 std::optional<std::string> InstanceChannel::findChannelFolder (const char* runtimeDirectory,
+                                                               const std::string& userRuntimeBase,
                                                                const std::string& temporaryBase)
 {
-    if (runtimeDirectory != nullptr && runtimeDirectory[0] == '/')
+    const auto isUsable = [] (const std::string& folder)
     {
-        const std::string folder (runtimeDirectory);
+        return ! folder.empty() && folder[0] == '/' && fitsSocketPath (folder) && isPrivateFolder (folder);
+    };
 
-        if (fitsSocketPath (folder) && isPrivateFolder (folder))
-            return folder;
-    }
+    if (runtimeDirectory != nullptr && isUsable (runtimeDirectory))
+        return std::string (runtimeDirectory);
+
+    // Where the session manager puts $XDG_RUNTIME_DIR, for launches from a shell or launcher that
+    // dropped the variable.
+    if (const auto folder = userRuntimeBase + "/" + std::to_string (::geteuid()); isUsable (folder))
+        return folder;
 
     const auto nameOf = [&temporaryBase] (int index)
     {
@@ -305,6 +429,11 @@ bool InstanceChannel::bindSocket()
     return true;
 }
 
+bool InstanceChannel::claim()
+{
+    return isInstance() || (tryTakeLock() && bindSocket());
+}
+
 InstanceChannel::Outcome InstanceChannel::claimOrHandOff (const Message& message,
                                                           std::chrono::milliseconds patience)
 {
@@ -357,9 +486,12 @@ bool InstanceChannel::sendMessage (const std::string& folder, const Message& mes
     const auto bytes = encode (message);
     char reply = 0;
 
+    // The confirmation is written even when the deadline passed while the acknowledgement was
+    // read: it is one byte into an empty buffer, and whether it arrives decides the delivery.
     return writeExactly (socket.fd, bytes.data(), bytes.size(), deadline)
         && readExactly (socket.fd, &reply, 1, deadline)
-        && reply == acknowledgement;
+        && reply == acknowledgement
+        && writeExactly (socket.fd, &confirmation, 1, deadline);
 }
 
 void InstanceChannel::startListening (Handler handler)
@@ -390,11 +522,27 @@ void InstanceChannel::stopListening()
 
 void InstanceChannel::listen()
 {
+    // All open connections are served side by side, each with its own deadline, so a silent or
+    // slow one holds up no other.
+    std::vector<Connection> connections;
+    std::vector<pollfd> entries;
+
     for (;;)
     {
-        pollfd entries[] = { { listenFd, POLLIN, 0 }, { wakeFd, POLLIN, 0 } };
+        // At the bound, further launches wait in the listen backlog until a connection ends.
+        const auto accepting = connections.size() < maximumOpenConnections;
+        entries.assign ({ { wakeFd, POLLIN, 0 }, { accepting ? listenFd : -1, POLLIN, 0 } });
+        auto timeout = -1;
 
-        if (::poll (entries, 2, -1) < 0)
+        for (const auto& connection : connections)
+        {
+            entries.push_back ({ connection.socket.fd, POLLIN, 0 });
+            const auto left = (int) std::max<std::chrono::milliseconds::rep> (0,
+                std::chrono::ceil<std::chrono::milliseconds> (connection.deadline - Clock::now()).count());
+            timeout = timeout < 0 ? left : std::min (timeout, left);
+        }
+
+        if (::poll (entries.data(), (nfds_t) entries.size(), timeout) < 0)
         {
             if (errno == EINTR)
                 continue;
@@ -402,58 +550,48 @@ void InstanceChannel::listen()
             return;
         }
 
-        if (entries[1].revents != 0)
+        if (entries[0].revents != 0)
             return;
 
-        if ((entries[0].revents & POLLIN) == 0)
+        const auto now = Clock::now();
+        auto connection = connections.begin();
+
+        for (auto entry = entries.begin() + 2; entry != entries.end(); ++entry)
+        {
+            auto progress = entry->revents != 0 ? serve (*connection) : Progress::waiting;
+
+            if (progress == Progress::waiting && now >= connection->deadline)
+                progress = expire (*connection);
+
+            if (progress == Progress::confirmed)
+                post ({ (Message::Kind) connection->frame[4], connection->frame.substr (headerSize) });
+
+            connection = progress == Progress::waiting ? std::next (connection) : connections.erase (connection);
+        }
+
+        if ((entries[1].revents & POLLIN) == 0)
             continue;
 
-        const FileDescriptor connection (::accept4 (listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        while (connections.size() < maximumOpenConnections)
+        {
+            FileDescriptor accepted (::accept4 (listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
 
-        if (connection.fd >= 0)
-            serveConnection (connection.fd);
+            if (accepted.fd < 0)
+                break;
+
+            if (peerIsOurUser (accepted.fd))
+                connections.push_back ({ std::move (accepted), Clock::now() + readTimeout });
+        }
     }
 }
 
-void InstanceChannel::serveConnection (int connection)
+void InstanceChannel::post (Message message)
 {
-    if (! peerIsOurUser (connection))
-        return;
-
-    const auto deadline = Clock::now() + readTimeout;
-    char header[headerSize];
-
-    if (! readExactly (connection, header, headerSize, deadline)
-        || std::memcmp (header, magic, sizeof (magic)) != 0)
-        return;
-
-    const auto kind = (Message::Kind) header[4];
-
-    if (kind != Message::Kind::url && kind != Message::Kind::commandLine)
-        return;
-
-    std::uint32_t size = 0;
-
-    for (std::size_t i = 5; i < headerSize; ++i)
-        size = (size << 8) | (std::uint8_t) header[i];
-
-    if (size > maximumTextSize)
-        return;
-
-    Message message { kind, std::string (size, '\0') };
-
-    if (! readExactly (connection, message.text.data(), size, deadline)
-        || ! isAcceptableText (message.text))
-        return;
-
     auto state = shared;
-    const auto posted = juce::MessageManager::callAsync ([state, message]
+
+    (void) juce::MessageManager::callAsync ([state, message = std::move (message)]
     {
         if (state->alive && state->handler != nullptr)
             state->handler (message);
     });
-
-    // Acknowledged only once it is queued, so the launcher ends only after delivery.
-    if (posted)
-        (void) writeExactly (connection, &acknowledgement, 1, deadline);
 }

@@ -35,19 +35,25 @@ public:
     /** The largest text that one message may carry; longer ones are refused on both ends. */
     static constexpr std::size_t maximumTextSize = 64 * 1024;
 
-    /** How long the instance waits for one connection to deliver its message. */
+    /** How long the instance waits for one connection to deliver and confirm its message. */
     static constexpr std::chrono::milliseconds readTimeout { 2000 };
+
+    /** How many connections the instance serves at once; further ones wait in the listen backlog. */
+    static constexpr std::size_t maximumOpenConnections = 32;
 
     /** The folder of this user's channel: `runtimeDirectory` when it is a usable private folder
         (absolute, a real directory owned by us without group or other access, short enough for a
-        socket path); otherwise the first of `temporaryBase`/zembrik-authorizer-<uid>, then
-        "-<uid>.1", "-<uid>.2" … that is a 0700 directory of ours and not a symlink, created when
-        none is. Nothing when no name is usable.
+        socket path); otherwise `userRuntimeBase`/<uid> when that is usable, so that a launch whose
+        environment lacks the variable meets an instance whose environment has it; otherwise the
+        first of `temporaryBase`/zembrik-authorizer-<uid>, then "-<uid>.1", "-<uid>.2" … that is a
+        0700 directory of ours and not a symlink, created when none is. Nothing when no name is
+        usable.
     */
     [[nodiscard]] static std::optional<std::string> findChannelFolder (const char* runtimeDirectory,
+                                                                       const std::string& userRuntimeBase = "/run/user",
                                                                        const std::string& temporaryBase = "/tmp");
 
-    /** The folder for this process: from $XDG_RUNTIME_DIR, else under /tmp. */
+    /** The folder for this process: from $XDG_RUNTIME_DIR, else /run/user/<uid>, else under /tmp. */
     [[nodiscard]] static std::optional<std::string> findDefaultChannelFolder();
 
     /** A channel in `folder`; nothing is opened yet. */
@@ -59,7 +65,7 @@ public:
     enum class Outcome
     {
         becameInstance,   // we hold the lock and listen; nothing was sent
-        handedOff,        // the running instance acknowledged the message
+        handedOff,        // the running instance acknowledged the message and it will be delivered
         failed            // an instance runs but did not take the message in time, or no lock file
     };
 
@@ -70,14 +76,21 @@ public:
     [[nodiscard]] Outcome claimOrHandOff (const Message& message,
                                           std::chrono::milliseconds patience = std::chrono::seconds (5));
 
+    /** Becomes the instance when none runs, and sends nothing: for a launch that has nothing the
+        instance would take. False when an instance runs or the lock file or socket cannot be made.
+    */
+    [[nodiscard]] bool claim();
+
     /** True once this channel holds the instance lock. */
     [[nodiscard]] bool isInstance() const noexcept;
 
-    /** Called on the message thread for each delivered message, in arrival order. */
+    /** Called on the message thread for each delivered message, in the order of confirmation. */
     using Handler = std::function<void (const Message&)>;
 
-    /** Starts reading the socket on a thread of its own. Each accepted message is posted to the
-        message thread, then acknowledged. The handler is not called after this channel is
+    /** Starts serving the socket on a thread of its own, all open connections side by side, each
+        for readTimeout at most. A well-formed message is acknowledged, and posted to the message
+        thread only once its sender confirms that it read the acknowledgement; a sender that gave
+        up before never has its message delivered. The handler is not called after this channel is
         destroyed. Only for the instance; call once.
     */
     void startListening (Handler handler);
@@ -85,8 +98,9 @@ public:
     /** Ends the listening thread; the handler is not called any more. Safe to call twice. */
     void stopListening();
 
-    /** Sends one message to the instance listening in `folder` and waits up to `patience` for its
-        acknowledgement. False when nobody of our uid answered in time.
+    /** Sends one message to the instance listening in `folder`, waits up to `patience` for its
+        acknowledgement and confirms it. True when the message will be delivered (unless the
+        instance ends first); false when nobody of our uid answered in time, and then it never is.
     */
     [[nodiscard]] static bool sendMessage (const std::string& folder, const Message& message,
                                            std::chrono::milliseconds patience);
@@ -99,7 +113,7 @@ private:
     [[nodiscard]] bool tryTakeLock();
     [[nodiscard]] bool bindSocket();
     void listen();
-    void serveConnection (int connection);
+    void post (Message message);
 
     struct SharedState;
 

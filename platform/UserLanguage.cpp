@@ -29,10 +29,11 @@ std::string getUserLanguage()
 
 juce::String findJapaneseTypefaceName()
 {
-    // Gothic (sans-serif) families first, as the rest of the desktop draws Japanese with them.
-    static constexpr const char* preferred[] = { "IPAGothic", "IPAPGothic", "IPAexGothic",
-                                                 "TakaoGothic", "TakaoPGothic", "VL Gothic",
-                                                 "VL PGothic" };
+    // Gothic (sans-serif) families, as the rest of the desktop draws Japanese with them; the
+    // proportional members before their fixed-width siblings, which are meant for terminals.
+    static constexpr const char* preferred[] = { "IPAPGothic", "IPAexGothic", "TakaoPGothic",
+                                                 "VL PGothic", "IPAGothic", "TakaoGothic",
+                                                 "VL Gothic" };
 
     const auto installed = juce::Font::findAllTypefaceNames();
 

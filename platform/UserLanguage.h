@@ -10,7 +10,7 @@
 */
 [[nodiscard]] std::string getUserLanguage();
 
-/** An installed Japanese gothic typeface family the framework can draw with, or "" when there is
-    none.
+/** An installed Japanese gothic typeface family the framework can draw with, a proportional one
+    when any is installed, or "" when there is none.
 */
 [[nodiscard]] juce::String findJapaneseTypefaceName();

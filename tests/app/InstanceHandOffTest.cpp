@@ -8,6 +8,8 @@
 
 #include <set>
 
+#include <signal.h>
+
 using Message = InstanceChannel::Message;
 using Kind = Message::Kind;
 
@@ -75,14 +77,46 @@ namespace
 TEST (InstanceHandOff, LaunchHandsOverItsRedirectUrlInAnyLetterCaseOrItsCommandLineAsTheFrameworkFormsIt)
 {
     for (const auto* url : { "at-zembrik-tesh://oauth2?code=a b", "AT-Zembrik-Tesh:x", "at-zembrik-2-fennix:" })
-        EXPECT_EQ (messageForLaunch ({ url, "more" }), (Message { Kind::url, url }));
+        EXPECT_EQ (messageForLaunch ({ url, "more" }).message, (Message { Kind::url, url }));
 
     for (const auto* other : { "at-zembrik-tesh", "https://at-zembrik-tesh:/", "" })   // no colon; another scheme
-        EXPECT_EQ (messageForLaunch ({ other }), (Message { Kind::commandLine, other }));
+        EXPECT_EQ (messageForLaunch ({ other }).message, (Message { Kind::commandLine, other }));
 
-    EXPECT_EQ (messageForLaunch ({ "ZembrikMac", "two words", "\"quoted already\"", "at-zembrik-tesh:x" }),
+    EXPECT_EQ (messageForLaunch ({ "ZembrikMac", "two words", "\"quoted already\"", "at-zembrik-tesh:x" }).message,
                (Message { Kind::commandLine, "ZembrikMac \"two words\" \"quoted already\" at-zembrik-tesh:x" }));
-    EXPECT_EQ (messageForLaunch ({}), (Message { Kind::commandLine, "" }));
+    EXPECT_EQ (messageForLaunch ({}).message, (Message { Kind::commandLine, "" }));
+}
+
+TEST (InstanceHandOff, LaunchWhoseMessageTheInstanceWouldDropHasNoneAndSaysWhyInOneLine)
+{
+    constexpr auto limit = InstanceChannel::maximumTextSize;
+    const auto url = [] (std::size_t size) { std::string text ("at-zembrik-tesh:"); text.resize (size, 'x'); return text; };
+    struct Case { std::vector<std::string> arguments; const char* problem; };   // no problem: sent
+
+    for (const auto& [arguments, problem] : {
+             Case { { "at-zembrik-tesh:\xff" }, "argument 1 is not valid UTF-8" },
+             { { "ZembrikMac", "caf\xc3" }, "argument 2 is not valid UTF-8" },
+             { { "ZembrikMac", "\xed\xa0\x80" }, "argument 2 is not valid UTF-8" },   // a surrogate
+             { { "ZembrikMac", std::string ("a\0b", 3) }, "argument 2 contains a NUL byte" },
+             { { url (limit + 1) }, "the redirect URL is 65537 bytes long" },
+             { { std::string (limit - 2, 'a'), "b c" }, "the command line is 65540 bytes long" },   // with its quotes
+             { { url (limit), "\xff" }, nullptr },   // only what is sent counts
+             { { std::string (limit - 2, 'a'), "b" }, nullptr } })
+    {
+        const auto launch = messageForLaunch (arguments);
+        const auto where = arguments.back().substr (0, 20);
+
+        if (problem == nullptr)
+        {
+            EXPECT_TRUE (launch.message.has_value()) << where;
+            EXPECT_LE (launch.message->text.size(), limit) << where;
+            continue;
+        }
+
+        EXPECT_FALSE (launch.message.has_value()) << problem;
+        EXPECT_NE (launch.problem.find (problem), std::string::npos) << launch.problem;
+        EXPECT_EQ (launch.problem.find ('\n'), std::string::npos) << launch.problem;
+    }
 }
 
 //==================================================================================================
@@ -106,6 +140,44 @@ TEST_F (HandOffToRunningInstance, LaunchesOfRealBinaryReachApplicationAndAccount
     ASSERT_EQ (launch ({ "at-zembrik-tesh://oauth2?code=second" }), 0);
     ASSERT_EQ (launch ({ "AT-ZEMBRIK-TESH://oauth2?code=third" }), 0);
     EXPECT_TRUE (runLoopUntil ([&] { return accessor.authorizationCode == "third"; }));
+}
+
+TEST_F (HandOffToRunningInstance, LaunchWithArgumentTheInstanceWouldDropFailsWithoutTryingAndNothingArrives)
+{
+    // 2, not the 1 of an instance that could not be reached: the launch does not retry for its
+    // patience as if a later try could succeed.
+    EXPECT_EQ (launch ({ "at-zembrik-tesh://oauth2?code=\xff" }), 2);
+    EXPECT_EQ (launch ({ "ZembrikMac", std::string (InstanceChannel::maximumTextSize, 'a') }), 2);
+
+    ASSERT_EQ (launch ({ "ZembrikMac" }), 0);
+    ASSERT_TRUE (runLoopUntil ([&] { return application.commandLines.size() == 1; }));
+    EXPECT_EQ (application.commandLines[0], "ZembrikMac");
+    EXPECT_TRUE (accessor.authorizationCode.empty());
+}
+
+TEST (InstanceHandOff, FirstLaunchWithArgumentNoInstanceWouldTakeStillBecomesTheInstance)
+{
+    char pattern[] = "/tmp/zembrik-handoff-test-XXXXXX";
+    const std::string folder = ::mkdtemp (pattern);
+    const auto first = processlauncher::start ({ ZEMBRIK_APP_BINARY, "ZembrikMac", "\xff" }, { { "XDG_RUNTIME_DIR", folder } });
+    ASSERT_GT (first, 0);
+
+    bool answered = false;
+    int status = 0;
+
+    // It is the instance once it answers a launch; until then it is starting, unless it ended.
+    for (int i = 0; i < 500 && ::waitpid (first, &status, WNOHANG) == 0; ++i)
+    {
+        if ((answered = InstanceChannel::sendMessage (folder, { Kind::commandLine, "ZembrikMac" }, std::chrono::seconds (1))))
+            break;
+
+        ::usleep (20'000);
+    }
+
+    EXPECT_TRUE (answered);
+    ::kill (first, SIGTERM);
+    (void) processlauncher::wait (first);
+    (void) std::system (("rm -rf '" + folder + "'").c_str());
 }
 
 TEST_F (HandOffToRunningInstance, BurstOfHundredUrlLaunchesIsHandledCompletelyAndLoopStaysResponsive)

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -72,15 +74,19 @@ namespace
         return -1;
     }
 
-    /** Writes the bytes and reports whether an acknowledgement came. */
-    bool sendRaw (const std::string& socketPath, const std::string& bytes)
+    /** Writes the bytes, with the confirmation behind them unless told not to, and reports whether
+        an acknowledgement came. The instance reads no further than a frame, so a confirmation sent
+        ahead counts once the frame is acknowledged.
+    */
+    bool sendRaw (const std::string& socketPath, const std::string& bytes, bool confirm = true)
     {
         const int fd = connectTo (socketPath);
 
         if (fd < 0)
             return false;
 
-        (void) ::send (fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        const auto sent = bytes + (confirm ? "C" : "");
+        (void) ::send (fd, sent.data(), sent.size(), MSG_NOSIGNAL);
         ::shutdown (fd, SHUT_WR);
         char reply = 0;
         const bool acknowledged = ::recv (fd, &reply, 1, 0) == 1;
@@ -91,7 +97,7 @@ namespace
     /** The channel's frame: magic, kind, big-endian text size. */
     std::string header (char kind, std::uint32_t size)
     {
-        return std::string ("ZAM1") + kind + (char) (size >> 24) + (char) (size >> 16) + (char) (size >> 8) + (char) size;
+        return std::string ("ZAM2") + kind + (char) (size >> 24) + (char) (size >> 16) + (char) (size >> 8) + (char) size;
     }
 
     std::string code (int i) { return "at-zembrik-2-fennix://oauth2?code=" + std::to_string (i); }
@@ -118,9 +124,10 @@ TEST (InstanceChannel, LaterLaunchesHandOffInOrderAndAnEndedInstanceFreesTheChan
 
         std::vector<Message> sent { { Kind::url, code (0) } };
 
-        for (int i = 1; i <= 100; ++i)
+        for (int i = 1; i <= 101; ++i)
         {
-            sent.push_back (i < 100 ? Message { Kind::url, code (i) } : Message { Kind::commandLine, "ZembrikMac \"a b\"" });
+            sent.push_back (i < 100 ? Message { Kind::url, code (i) }
+                                    : Message { Kind::commandLine, i == 100 ? "ZembrikMac \"a b\"" : "" });
             ASSERT_TRUE (InstanceChannel::sendMessage (folder.path, sent.back(), 2s));
         }
 
@@ -131,23 +138,34 @@ TEST (InstanceChannel, LaterLaunchesHandOffInOrderAndAnEndedInstanceFreesTheChan
     EXPECT_EQ (InstanceChannel (folder.path).claimOrHandOff ({}, 500ms), Outcome::becameInstance);
 }
 
-TEST (InstanceChannel, SilentMalformedAndOversizedMessagesAreDroppedAndChannelKeepsWorking)
+TEST (InstanceChannel, StalledMalformedOversizedAndUnconfirmedMessagesAreDroppedAndDelayNoOtherLaunch)
 {
     TemporaryFolder temporary;
     const auto& folder = temporary.path;
     RunningInstance instance (folder);
     const auto socket = instance.channel.getSocketPath();
 
-    // A client that connects and says nothing holds the channel for the read time-out only.
-    const int silent = connectTo (socket);
-    ASSERT_GE (silent, 0);
-    EXPECT_TRUE (InstanceChannel::sendMessage (folder, { Kind::url, "at-zembrik-tesh://oauth2?code=x" }, 5s));
-    ::close (silent);
+    // Clients that say nothing, or stop halfway, wait out their time-out side by side: served in
+    // turn, these alone would outlast a launch's patience.
+    std::vector<int> stalled;
+
+    for (int i = 0; i < 4; ++i)
+        stalled.push_back (connectTo (socket));
+
+    stalled.push_back (connectTo (socket));
+    const auto halfway = header ('U', 40) + "at-zembrik";
+    ASSERT_EQ (::send (stalled.back(), halfway.data(), halfway.size(), MSG_NOSIGNAL), (ssize_t) halfway.size());
+
+    for (const auto fd : stalled)
+        ASSERT_GE (fd, 0);
+
+    EXPECT_EQ (InstanceChannel (folder).claimOrHandOff ({ Kind::url, "at-zembrik-tesh://oauth2?code=x" }), Outcome::handedOff);
 
     const std::pair<const char*, std::string> malformed[] {
         { "wrong magic", "GET / HTTP/1.0\r\n\r\n" },
+        { "earlier version", "ZAM1U" + header ('U', 1).substr (5) + "a" },
         { "unknown kind", header ('X', 1) + "a" },
-        { "too long", header ('U', 64 * 1024 + 1) + std::string (100, 'a') },
+        { "too long", header ('U', InstanceChannel::maximumTextSize + 1) + std::string (InstanceChannel::maximumTextSize + 1, 'a') },
         { "cut off", header ('U', 10) + "short" },
         { "not UTF-8", header ('U', 3) + "a\xff" "b" },
         { "NUL inside", header ('C', 3) + std::string ("a\0b", 3) },
@@ -157,10 +175,18 @@ TEST (InstanceChannel, SilentMalformedAndOversizedMessagesAreDroppedAndChannelKe
     for (const auto& [why, bytes] : malformed)
         EXPECT_FALSE (sendRaw (socket, bytes)) << why;
 
-    // The sender refuses what the instance would drop.
-    EXPECT_FALSE (InstanceChannel::sendMessage (folder, { Kind::url, std::string (64 * 1024 + 1, 'a') }, 1s));
+    // Senders that were told nothing: one read the acknowledgement but did not confirm, one left
+    // before it came.
+    EXPECT_TRUE (sendRaw (socket, header ('C', 11) + "unconfirmed", false));
+    const int leaving = connectTo (socket);
+    const auto left = header ('C', 4) + "left";
+    ASSERT_EQ (::send (leaving, left.data(), left.size(), MSG_NOSIGNAL), (ssize_t) left.size());
+    ::close (leaving);
 
-    const Message largest { Kind::url, std::string (64 * 1024, 'z') };
+    // The sender refuses what the instance would drop.
+    EXPECT_FALSE (InstanceChannel::sendMessage (folder, { Kind::url, std::string (InstanceChannel::maximumTextSize + 1, 'a') }, 1s));
+
+    const Message largest { Kind::url, std::string (InstanceChannel::maximumTextSize, 'z') };
     EXPECT_TRUE (InstanceChannel::sendMessage (folder, largest, 2s));
     EXPECT_TRUE (sendRaw (socket, header ('C', 2) + "ok"));
 
@@ -168,6 +194,32 @@ TEST (InstanceChannel, SilentMalformedAndOversizedMessagesAreDroppedAndChannelKe
     juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
     EXPECT_EQ (instance.received, (std::vector<Message> { { Kind::url, "at-zembrik-tesh://oauth2?code=x" },
                                                           largest, { Kind::commandLine, "ok" } }));
+
+    for (const auto fd : stalled)
+        ::close (fd);
+}
+
+TEST (InstanceChannel, SenderThatGaveUpBeforeTheAcknowledgementIsNeverDelivered)
+{
+    TemporaryFolder temporary;
+    RunningInstance instance (temporary.path);
+
+    // With the instance at its bound, the launch waits in the backlog until its patience ends ...
+    std::vector<int> silent;
+
+    for (std::size_t i = 0; i < InstanceChannel::maximumOpenConnections; ++i)
+        silent.push_back (connectTo (instance.channel.getSocketPath()));
+
+    EXPECT_FALSE (InstanceChannel::sendMessage (temporary.path, { Kind::url, code (1) }, 200ms));
+
+    // ... and its message, read once a place is free, is not used.
+    for (const auto fd : silent)
+        ::close (fd);
+
+    EXPECT_TRUE (InstanceChannel::sendMessage (temporary.path, { Kind::url, code (2) }, 5s));
+    ASSERT_TRUE (waitFor (instance.received, 1));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+    EXPECT_EQ (instance.received, (std::vector<Message> { { Kind::url, code (2) } }));
 }
 
 TEST (InstanceChannel, StaleSocketAndLockOfKilledInstanceDoNotBlockNextStart)
@@ -218,16 +270,44 @@ TEST (InstanceChannel, InstanceThatNeverAnswersMakesTheLaunchFailAfterItsPatienc
 //==================================================================================================
 TEST (InstanceChannelFolder, IsThePrivateRuntimeDirectoryElseTheSameSafeFallbackForEveryLaunch)
 {
-    TemporaryFolder runtime, base;
+    TemporaryFolder runtime, noSessions, base;
     const auto fallback = base.path + "/zembrik-authorizer-" + std::to_string (::geteuid());
     ASSERT_EQ (::chmod (runtime.path.c_str(), 0700), 0);
-    EXPECT_EQ (InstanceChannel::findChannelFolder (runtime.path.c_str(), base.path), runtime.path);
+    EXPECT_EQ (InstanceChannel::findChannelFolder (runtime.path.c_str(), noSessions.path, base.path), runtime.path);
 
     for (const char* unusable : { (const char*) nullptr, "", "relative/dir", "/nonexistent/zembrik" })
-        EXPECT_EQ (InstanceChannel::findChannelFolder (unusable, base.path), fallback) << (unusable ? unusable : "unset");
+        EXPECT_EQ (InstanceChannel::findChannelFolder (unusable, noSessions.path, base.path), fallback) << (unusable ? unusable : "unset");
 
     ASSERT_EQ (::chmod (runtime.path.c_str(), 0755), 0);   // readable by others: not private
-    EXPECT_EQ (InstanceChannel::findChannelFolder (runtime.path.c_str(), base.path), fallback);
+    EXPECT_EQ (InstanceChannel::findChannelFolder (runtime.path.c_str(), noSessions.path, base.path), fallback);
+
+    // Without the variable, the session's own folder <base>/<uid> is the meeting place, when it is
+    // a private real directory of ours.
+    TemporaryFolder sessions, target;
+    const auto session = sessions.path + "/" + std::to_string (::geteuid());
+    const std::pair<const char*, std::function<bool()>> setups[] {
+        { "private folder", [&] { return ::mkdir (session.c_str(), 0700) == 0 && ::chmod (session.c_str(), 0700) == 0; } },
+        { "open to the group", [&] { return ::chmod (session.c_str(), 0750) == 0; } },
+        { "another user's", [&] { return ::geteuid() == 0 && ::chmod (session.c_str(), 0700) == 0
+                                         && ::chown (session.c_str(), 65534, 65534) == 0; } },
+        { "symlink to a private folder", [&] { return ::chmod (target.path.c_str(), 0700) == 0 && ::rmdir (session.c_str()) == 0
+                                                    && ::symlink (target.path.c_str(), session.c_str()) == 0; } },
+        { "file", [&] { return ::unlink (session.c_str()) == 0 && ::close (::open (session.c_str(), O_CREAT | O_WRONLY, 0700)) == 0; } },
+    };
+
+    for (const auto& [setup, make] : setups)
+    {
+        if (! make())
+        {
+            EXPECT_EQ (setup, std::string ("another user's")) << "only this one needs root";
+            continue;
+        }
+
+        const auto expected = std::string (setup) == "private folder" ? session : fallback;
+
+        for (const char* unusable : { (const char*) nullptr, "", "relative/dir" })
+            EXPECT_EQ (InstanceChannel::findChannelFolder (unusable, sessions.path, base.path), expected) << setup;
+    }
 
     struct stat info {};
     ASSERT_EQ (::lstat (fallback.c_str(), &info), 0);
@@ -241,9 +321,9 @@ TEST (InstanceChannelFolder, IsThePrivateRuntimeDirectoryElseTheSameSafeFallback
     ASSERT_EQ (::symlink (other.path.c_str(), first.c_str()), 0);
     ASSERT_EQ (::mkdir ((first + ".1").c_str(), 0755), 0);
     ASSERT_EQ (::chmod ((first + ".1").c_str(), 0755), 0);
-    EXPECT_EQ (InstanceChannel::findChannelFolder (nullptr, other.path), first + ".2");
+    EXPECT_EQ (InstanceChannel::findChannelFolder (nullptr, noSessions.path, other.path), first + ".2");
     ASSERT_EQ (::unlink (first.c_str()), 0);
-    EXPECT_EQ (InstanceChannel::findChannelFolder (nullptr, other.path), first + ".2");
+    EXPECT_EQ (InstanceChannel::findChannelFolder (nullptr, noSessions.path, other.path), first + ".2");
 }
 
 TEST (InstanceChannel, AnotherUserCanNeitherBlockNorDeliverNorAnswer)
@@ -256,7 +336,7 @@ TEST (InstanceChannel, AnotherUserCanNeitherBlockNorDeliverNorAnswer)
     ASSERT_EQ (::chmod (base.path.c_str(), 01777), 0);
     const auto first = base.path + "/zembrik-authorizer-" + std::to_string (::geteuid());
     ASSERT_EQ (processlauncher::wait (startAsNobody ({ "/bin/mkdir", "-m", "700", first })), 0);
-    EXPECT_EQ (InstanceChannel::findChannelFolder (nullptr, base.path), first + ".1");
+    EXPECT_EQ (InstanceChannel::findChannelFolder (nullptr, base.path + "/no-sessions", base.path), first + ".1");
 
     {
         TemporaryFolder open;
@@ -267,7 +347,7 @@ TEST (InstanceChannel, AnotherUserCanNeitherBlockNorDeliverNorAnswer)
         const auto client = startAsNobody ({ "/usr/bin/python3", "-c",
             "import socket, sys\n"
             "s = socket.socket (socket.AF_UNIX); s.connect (sys.argv[1])\n"
-            "try:\n s.sendall (b'ZAM1U\\x00\\x00\\x00\\x01x'); s.settimeout (5)\n"
+            "try:\n s.sendall (b'ZAM2U\\x00\\x00\\x00\\x01xC'); s.settimeout (5)\n"
             " sys.exit (0 if s.recv (1) == b'A' else 3)\n"
             "except OSError: sys.exit (3)", instance.channel.getSocketPath() });
         EXPECT_EQ (processlauncher::wait (client), 3);

@@ -22,7 +22,7 @@ TEST (UserLanguage, IsTheLanguagePartOfLcAllElseLcMessagesElseLangSkippingEmptyO
     }
 }
 
-TEST (JapaneseTypeface, IsAnInstalledFamilyWithJapaneseGlyphs)
+TEST (JapaneseTypeface, IsAnInstalledProportionalFamilyWithJapaneseGlyphs)
 {
     const auto name = findJapaneseTypefaceName();
     ASSERT_TRUE (name.isNotEmpty()) << "no Japanese gothic font installed (fonts-ipafont-gothic)";
@@ -31,4 +31,7 @@ TEST (JapaneseTypeface, IsAnInstalledFamilyWithJapaneseGlyphs)
     const juce::Font font (name, 14.0f, juce::Font::plain);
     EXPECT_EQ (font.getTypefacePtr()->getName(), name);
     EXPECT_GT (font.getStringWidthFloat (juce::String (L"日本語")), 0.0f);
+
+    // Interface text, not a terminal's: fonts-ipafont-gothic installs a fixed-width sibling too.
+    EXPECT_LT (font.getStringWidthFloat ("iiii"), font.getStringWidthFloat ("WWWW")) << name;
 }
