@@ -1,39 +1,46 @@
 #include "account/ReplyJson.h"
 
 #include <limits>
+#include <string_view>
 
-bool isNestedWithin (std::string_view json, int limit) noexcept
+namespace
 {
-    int depth = 0;
-    char quote = 0;   // the quote of the string being read, or 0 outside strings
-
-    for (size_t i = 0; i < json.size(); ++i)
+    /** True when arrays and objects in the JSON text nest no deeper than `limit`. Brackets inside
+        strings (in double or single quotes, as the framework's parser reads them) do not count.
+    */
+    bool isNestedWithin (std::string_view json, int limit) noexcept
     {
-        const auto c = json[i];
+        int depth = 0;
+        char quote = 0;   // the quote of the string being read, or 0 outside strings
 
-        if (quote != 0)
+        for (size_t i = 0; i < json.size(); ++i)
         {
-            if (c == '\\')
-                ++i;   // the escaped character cannot end the string
-            else if (c == quote)
-                quote = 0;
+            const auto c = json[i];
+
+            if (quote != 0)
+            {
+                if (c == '\\')
+                    ++i;   // the escaped character cannot end the string
+                else if (c == quote)
+                    quote = 0;
+            }
+            else if (c == '"' || c == '\'')
+            {
+                quote = c;
+            }
+            else if (c == '[' || c == '{')
+            {
+                if (++depth > limit)
+                    return false;
+            }
+            else if ((c == ']' || c == '}') && depth > 0)
+            {
+                --depth;
+            }
         }
-        else if (c == '"' || c == '\'')
-        {
-            quote = c;
-        }
-        else if (c == '[' || c == '{')
-        {
-            if (++depth > limit)
-                return false;
-        }
-        else if ((c == ']' || c == '}') && depth > 0)
-        {
-            --depth;
-        }
+
+        return true;
     }
-
-    return true;
 }
 
 juce::Result parseReplyJson (const std::string& utf8, juce::var& result)

@@ -3,18 +3,12 @@
 #include <juce_core/juce_core.h>
 
 #include <string>
-#include <string_view>
 
 /** The deepest nesting of arrays and objects that a reply of the account service may have. Real
     replies nest a few levels; the framework's parser recurses once per level without a limit of
     its own, so a deeper reply could exhaust the stack.
 */
 inline constexpr int maximumReplyNesting = 64;
-
-/** True when arrays and objects in the JSON text nest no deeper than `limit`. Brackets inside
-    strings (in double or single quotes, as the framework's parser reads them) do not count.
-*/
-[[nodiscard]] bool isNestedWithin (std::string_view json, int limit) noexcept;
 
 /** Parses the body of a reply (UTF-8, read up to a NUL byte) with the framework's JSON parser.
     Fails for text nested deeper than maximumReplyNesting, for text the parser rejects, and for
