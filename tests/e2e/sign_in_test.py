@@ -58,6 +58,53 @@ def run(command, **kwargs):
     return subprocess.run(command, check=True, capture_output=True, text=True, **kwargs)
 
 
+class NotContained(Exception):
+    """A mount made in the namespace shows outside it."""
+
+
+def mount_points():
+    """The mount points this process sees, each with its parent's ID and its own, or None without
+    /proc."""
+    try:
+        with open("/proc/self/mountinfo") as table:
+            return [(fields[4], fields[1], fields[0]) for fields in map(str.split, table)]
+    except OSError:
+        return None
+
+
+def enter_namespace(script, arguments):
+    """Runs script --inside with the arguments in a mount and network namespace of its own and
+    gives its exit status, or SKIP with the reason when this machine cannot make one."""
+    points = mount_points()
+    if points is None:
+        print("skipped: needs /proc to make a private mount and network namespace")
+        return SKIP
+    command = ["unshare", "--mount", "--net", "--fork"]
+    if not any(point == "/" for point, _, _ in points):
+        # In a plain chroot and some containers, / is no mount point, so unshare cannot make the
+        # mounts private; the inside checks each of its mounts against this process's view.
+        command += ["--propagation", "unchanged"]
+        arguments = [*arguments, "--outside-pid", str(os.getpid())]
+    trial = subprocess.run([*command, "true"], capture_output=True, text=True)
+    if trial.returncode != 0:
+        reason = (trial.stderr.strip().splitlines() or ["unshare failed"])[-1]
+        print(f"skipped: cannot make a private mount and network namespace here ({reason})")
+        return SKIP
+    # The recorders are mounted over /Applications inside the namespace; the mount point itself
+    # must exist outside it.
+    os.makedirs("/Applications", exist_ok=True)
+    return subprocess.call([*command, sys.executable, os.path.abspath(script), "--inside", *arguments])
+
+
+def make_visible_mounts_private():
+    """Without a private /, at least the mounts below it stop passing new mounts on."""
+    points = mount_points() or []
+    identifiers = {identifier for _, _, identifier in points}
+    for point, parent, _ in points:
+        if parent not in identifiers:
+            subprocess.run(["mount", "--make-rprivate", point], capture_output=True)
+
+
 class World:
     """The namespace's fixed parts: network, trust, /Applications, X server, account service and
     the installed application."""
@@ -65,20 +112,23 @@ class World:
     def __init__(self, config):
         self.config = config
         self.processes = []
-
-        # A /tmp of its own keeps the X server's sockets and locks apart from parallel tests, and
-        # so does a folder of its own for the keymaps the server compiles at start.
-        run(["mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp"])
-        if os.path.isdir("/var/lib/xkb"):
-            run(["mount", "-t", "tmpfs", "tmpfs", "/var/lib/xkb"])
+        self.mounts = []
         self.root = tempfile.mkdtemp(prefix="zembrik-e2e-")
+        if getattr(config, "outside_pid", None) is not None:
+            make_visible_mounts_private()
+
+        # /tmp stays shared, so that a checkout or build tree there stays in sight: parallel X
+        # servers keep apart through its lock files, as -displayfd picks a free display. The
+        # keymaps the servers compile at start get a folder of their own.
+        self.mount("/Applications", "-t", "tmpfs", "-o", "mode=0755", "tmpfs")
+        self.launch_log = "/Applications/launches.log"
+        if os.path.isdir("/var/lib/xkb"):
+            self.mount("/var/lib/xkb", "-t", "tmpfs", "tmpfs")
         run(["ip", "link", "set", "lo", "up"])
         self.bind_file("hosts", f"127.0.0.1 localhost {config.account_host} {config.support_host}\n"
                                 "::1 localhost\n", "/etc/hosts")
         with open(os.path.join(TESTS, "certs", "ca.pem")) as authority:
             self.bind_file("ca-bundle.crt", authority.read(), "/etc/ssl/certs/ca-certificates.crt")
-        run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs", "/Applications"])
-        self.launch_log = "/Applications/launches.log"
         for name in ("Ostrel Zembrik", "Ostrel Zembrik Tesh", "Ostrel Zembrik Plundar"):
             path = f"/Applications/{name}.app"
             with open(path, "w") as recorder:
@@ -95,7 +145,26 @@ class World:
         path = os.path.join(self.root, name)
         with open(path, "w") as file:
             file.write(content)
-        run(["mount", "--bind", path, target])
+        self.mount(target, "--bind", path)
+
+    def mount(self, target, *arguments):
+        """Mounts over target, and takes it back when the mount shows outside the namespace."""
+        run(["mount", *arguments, target])
+        self.mounts.append(target)
+        outside = getattr(self.config, "outside_pid", None)
+        if outside is not None:
+            seen_outside = os.stat(f"/proc/{outside}/root" + target)
+            seen_inside = os.stat(target)
+            if (seen_outside.st_dev, seen_outside.st_ino) == (seen_inside.st_dev, seen_inside.st_ino):
+                self.unmount_all()
+                shutil.rmtree(self.root, ignore_errors=True)
+                raise NotContained(target)
+
+    def unmount_all(self):
+        # Only needed when mounts reach outside; the namespace's own go with it.
+        for target in reversed(self.mounts):
+            subprocess.run(["umount", target], capture_output=True)
+        self.mounts = []
 
     def start_x_server(self):
         read_end, write_end = os.pipe()
@@ -516,20 +585,21 @@ def main():
     parser.add_argument("--tesh-client-id", required=True)
     parser.add_argument("--tesh-client-secret", required=True)
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--outside-pid", type=int, help=argparse.SUPPRESS)
     CONFIG, rest = parser.parse_known_args()
 
     if not CONFIG.inside:
         if os.geteuid() != 0 or not shutil.which("unshare"):
             print("skipped: needs root to make a private mount and network namespace")
             return SKIP
-        # The recorders are mounted over /Applications inside the namespace; the mount point
-        # itself must exist outside it.
-        os.makedirs("/Applications", exist_ok=True)
-        return subprocess.call(["unshare", "--mount", "--net", "--fork", sys.executable,
-                                os.path.abspath(__file__), "--inside", *sys.argv[1:]])
+        return enter_namespace(__file__, sys.argv[1:])
 
     os.makedirs(CONFIG.output_dir, exist_ok=True)
-    WORLD = World(CONFIG)
+    try:
+        WORLD = World(CONFIG)
+    except NotContained as leak:
+        print(f"skipped: / is no mount point here and a mount over {leak} reached the rest of the system")
+        return SKIP
     try:
         program = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2)
         return 0 if program.result.wasSuccessful() else 1
