@@ -423,47 +423,44 @@ class SignInTest(unittest.TestCase):
 
     # ---------------------------------------------------------------------------------------------
 
-    def test_successful_sign_in_launches_the_installed_edition_and_quits(self):
-        session = self.start("ZembrikMacTesh")
-        self.assertEqual(session.geometry(session.window), (450, 600))
-        session.wait_for_page("signIn")
+    def test_successful_sign_in_launches_the_variants_own_application_and_quits(self):
+        # Those that launch nothing come first, so that a launch of theirs, however late, shows
+        # in a later row or in the whole log at the end.
+        launches_at_start = len(WORLD.launches())
+        for product, edition, launched in VARIANTS:
+            with self.subTest(product=product):
+                launches_before = len(WORLD.launches())
+                session = self.start(product)
+                self.assertEqual(session.geometry(session.window), (450, 600))
+                session.wait_for_page("signIn")
 
-        session.click_button("registerOnlineButton")
-        self.assertEqual(session.wait_for_browser(1), [self.authorization_address(3)])
+                session.click_button("registerOnlineButton")
+                self.assertEqual(session.wait_for_browser(1), [self.authorization_address(edition)])
 
-        session.deliver_redirect("at-zembrik-tesh://oauth2?code=Qx7-abc")
-        token, profile = session.wait_for_requests(2)
-        self.assertEqual((token["method"], token["path"]), ("POST", "/oauth/token"))
-        self.assertEqual(token["body_text"], self.token_body(3, "Qx7-abc"))
-        self.assertIn(["Content-Type", "application/x-www-form-urlencoded"], token["headers"])
-        self.assertEqual((profile["method"], profile["path"]), ("GET", "/api/user"))
-        sent = [header for header in profile["headers"]
-                if header[0] in ("Content-Type", "Accept", "Authorization")]
-        self.assertEqual(sent, [["Content-Type", "application/x-www-form-urlencoded"],
-                                ["Accept", "application/json"],
-                                ["Authorization", "Bearer " + WORLD_TOKEN]])
+                scheme = "at-zembrik-tesh" if edition == 3 else "at-zembrik-2-fennix"
+                session.deliver_redirect(f"{scheme}://oauth2?code=Qx7-{edition}")
+                token, profile = session.wait_for_requests(2)
+                self.assertEqual((token["method"], token["path"]), ("POST", "/oauth/token"))
+                self.assertEqual(token["body_text"], self.token_body(edition, f"Qx7-{edition}"))
+                self.assertIn(["Content-Type", "application/x-www-form-urlencoded"], token["headers"])
+                self.assertEqual((profile["method"], profile["path"]), ("GET", "/api/user"))
+                sent = [header for header in profile["headers"]
+                        if header[0] in ("Content-Type", "Accept", "Authorization")]
+                self.assertEqual(sent, [["Content-Type", "application/x-www-form-urlencoded"],
+                                        ["Accept", "application/json"],
+                                        ["Authorization", "Bearer " + WORLD_TOKEN]])
 
-        session.wait_for_page("completed")
-        self.assertEqual(session.find_windows(1), [session.window])
-        session.click_button("enjoyButton")
-        self.assertEqual(session.wait_for_exit(), 0)
-        wait_for(lambda: WORLD.launches(), 5, what="the product launch")
-        self.assertEqual(WORLD.launches(), ["/Applications/Ostrel Zembrik Tesh.app"])
-        self.assertEqual(len(session.requests()), 2)
-
-    def test_without_a_product_the_completed_page_launches_nothing(self):
-        launches_before = len(WORLD.launches())
-        session = self.start()
-        session.click_button("registerOnlineButton")
-        self.assertEqual(session.wait_for_browser(1), [self.authorization_address(0)])
-        session.deliver_redirect("at-zembrik-2-fennix://oauth2?code=plain")
-        token, _ = session.wait_for_requests(2)
-        self.assertEqual(token["body_text"], self.token_body(0, "plain"))
-        session.wait_for_page("completed")
-        session.click_button("enjoyButton")
-        self.assertEqual(session.wait_for_exit(), 0)
+                session.wait_for_page("completed")
+                self.assertEqual(session.find_windows(1), [session.window])
+                session.click_button("enjoyButton")
+                self.assertEqual(session.wait_for_exit(), 0)
+                if launched:
+                    wait_for_count(WORLD.launches, launches_before + 1, 5, "product launch(es)")
+                self.assertEqual(WORLD.launches()[launches_before:], [launched] if launched else [])
+                self.assertEqual(len(session.requests()), 2)
         time.sleep(0.5)
-        self.assertEqual(len(WORLD.launches()), launches_before)
+        self.assertEqual(WORLD.launches()[launches_at_start:],
+                         [launched for _, _, launched in VARIANTS if launched])
 
     def test_failed_token_exchange_shows_the_failed_page_and_retry_starts_over(self):
         WORLD.set_service_script({"/oauth/token": {"status": 400, "body": '{"error":"invalid_grant"}'}})
@@ -547,6 +544,15 @@ class SignInTest(unittest.TestCase):
         self.assertGreater(distinct_colours(shot, "440x36+80+62"), 4, "the box must draw its text")
         session.wait_for_page("failed")
 
+
+# First argument, its edition and the application its completed page starts.
+VARIANTS = [
+    (None, 0, None),
+    ("zembrikmacplundar", 0, None),
+    ("ZembrikMac", 1, "/Applications/Ostrel Zembrik.app"),
+    ("ZembrikMacTesh", 3, "/Applications/Ostrel Zembrik Tesh.app"),
+    ("ZembrikMacPlundar", 2, "/Applications/Ostrel Zembrik Plundar.app"),
+]
 
 WORLD_TOKEN = "test-access-token"
 DEFAULT_SCRIPT = {
