@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds an optimised tree and runs the benchmarks. Not part of the test suite.
-#   bench/run.sh [account|handoff|startup|sign-in]...   (all when none is named; as root)
+#   bench/run.sh [account|handoff|startup|sign-in]...   (all when none is named; sign-in as root)
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)

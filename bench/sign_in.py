@@ -38,19 +38,19 @@ def main():
     parser.add_argument("--exchange-bench", required=True)
     parser.add_argument("--rounds", type=int, default=20)
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--outside-pid", type=int, help=argparse.SUPPRESS)
     arguments = parser.parse_args()
 
     if not arguments.inside:
         if os.geteuid() != 0:
             print("the sign-in benchmark needs root for its private namespace")
             return 1
-        os.makedirs("/Applications", exist_ok=True)
-        return subprocess.call(["unshare", "--mount", "--net", "--fork", sys.executable,
-                                os.path.abspath(__file__), "--inside", *sys.argv[1:]])
+        return e2e.enter_namespace(__file__, sys.argv[1:])
 
     e2e.CONFIG = argparse.Namespace(prefix=arguments.prefix, output_dir="/tmp/bench-shots",
                                     account_host="account.ostrel.example",
-                                    support_host="support.ostrel.example")
+                                    support_host="support.ostrel.example",
+                                    outside_pid=arguments.outside_pid)
     world = e2e.WORLD = e2e.World(e2e.CONFIG)
     samples = []
     try:
@@ -59,8 +59,7 @@ def main():
         connection = xdisplay.Display(world.display)
         reference = None
         for number in range(arguments.rounds + 1):
-            session = e2e.Session(Round(), ["ZembrikMacTesh"])
-            session.product, session.language_suffix = "ZembrikMacTesh", "EN"
+            session = e2e.Session(Round(), "ZembrikMacTesh")
             window = connection.create_resource_object("window", int(session.window))
             session.click_button("registerOnlineButton")
             session.wait_for_browser(1)

@@ -1,11 +1,7 @@
 #!/bin/sh
-# Installs the Debian packages that building, running and testing Zembrik Authorizer need.
-# Run as root (or through sudo) on Debian 12.
+# Installs the Debian 12 packages that building, running and testing Zembrik Authorizer need.
+# Needs root (or sudo) only when one of them is missing.
 set -eu
-
-if [ "$(id -u)" -ne 0 ]; then
-    exec sudo "$0" "$@"
-fi
 
 packages="
     cmake ninja-build g++ pkg-config git
@@ -20,10 +16,26 @@ missing=""
 for package in $packages; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"
 done
+[ -z "$missing" ] && exit 0
 
-if [ -n "$missing" ]; then
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    # The framework's recommended extras are not needed; libcurl comes in its OpenSSL flavour.
-    apt-get install -y -qq --no-install-recommends $missing
+script=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
+
+if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo > /dev/null 2>&1 && sudo -- "$script"; then
+        exit 0
+    fi
+    echo "missing Debian packages:$missing" >&2
+    echo "install them by running this as root: '$script'" >&2
+    exit 1
+fi
+
+echo "installing:$missing"
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+export DEBIAN_FRONTEND=noninteractive
+# The framework's recommended extras are not needed; libcurl comes in its OpenSSL flavour.
+if ! { apt-get update && apt-get install -y --no-install-recommends $missing; } > "$log" 2>&1; then
+    cat "$log" >&2
+    echo "installing the packages failed" >&2
+    exit 1
 fi

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what the tests need, builds the product and its tests twice (a normal build and one
 # with AddressSanitizer + UndefinedBehaviorSanitizer) and runs the whole suite in both, on a
-# private X server.
+# private X server. Here, unlike in a packager's build, warnings are errors.
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,7 +13,7 @@ build() # name, extra cmake arguments...
 {
     name=$1
     shift
-    cmake -S "$here" -B "$here/build/$name" -G Ninja "$@" > "$here/build/$name.configure.log" 2>&1 \
+    cmake -S "$here" -B "$here/build/$name" -G Ninja -DZEMBRIK_WERROR=ON "$@" > "$here/build/$name.configure.log" 2>&1 \
         || { cat "$here/build/$name.configure.log"; exit 1; }
     cmake --build "$here/build/$name" -j "$jobs"
 }

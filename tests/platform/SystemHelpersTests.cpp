@@ -139,7 +139,7 @@ TEST (LaunchApplication, StartsDetachedInItsOwnSessionAndReturnsAtOnce)
     // Its pid, then $0, $#, its stdin and whether it got our descriptor.
     const auto line = readFile (record);
     const auto pid = line.substr (0, line.find ('|'));
-    EXPECT_EQ (line.substr (pid.size()), "|" + target.string() + "|0|/dev/null|no\n");
+    EXPECT_EQ (line, pid + "|" + target.string() + "|0|/dev/null|no\n");
 
     // Still running, though the launch returned long ago: nobody waited for it.
     const auto stat = readFile ("/proc/" + pid + "/stat");
