@@ -204,11 +204,19 @@ TEST (UrlRequest, SettingAFieldAgainReplacesItInPlaceWhateverItsCase)
 TEST (UrlSessionTransport, MissingLibraryFailsEveryExchangeAndSaysWhyOnce)
 {
     // The loader reads its search path when a process starts, so a fresh run of this test binary
-    // finds a broken libcurl.so.4 first.
-    const auto folder = juce::File::createTempFile ("curl");
-    ASSERT_TRUE (folder.createDirectory());
-    ASSERT_TRUE (folder.getChildFile ("libcurl.so.4").replaceWithText (""));
-    ::setenv ("LD_LIBRARY_PATH", folder.getFullPathName().toRawUTF8(), 1);
+    // finds a broken libcurl.so.4 first. That run goes through this test again from its start and
+    // finds the folder made for it.
+    const auto* madeEarlier = std::getenv ("ZEMBRIK_BROKEN_CURL_FOLDER");
+    const auto folder = madeEarlier != nullptr ? juce::File (madeEarlier) : juce::File::createTempFile ("curl");
+
+    if (madeEarlier == nullptr)
+    {
+        ASSERT_TRUE (folder.createDirectory());
+        ASSERT_TRUE (folder.getChildFile ("libcurl.so.4").replaceWithText (""));
+        ::setenv ("ZEMBRIK_BROKEN_CURL_FOLDER", folder.getFullPathName().toRawUTF8(), 1);
+        ::setenv ("LD_LIBRARY_PATH", folder.getFullPathName().toRawUTF8(), 1);
+    }
+
     GTEST_FLAG_SET (death_test_style, "threadsafe");
 
     const auto fails = [] { return run (requestFor ("/api/user")).errorCode() == UrlError::Code::unknown; };
@@ -217,5 +225,6 @@ TEST (UrlSessionTransport, MissingLibraryFailsEveryExchangeAndSaysWhyOnce)
                  "\\([^\n]*libcurl\\.so\\.4: file too short\\)\\.\n$");
 
     ::unsetenv ("LD_LIBRARY_PATH");
+    ::unsetenv ("ZEMBRIK_BROKEN_CURL_FOLDER");
     folder.deleteRecursively();
 }
