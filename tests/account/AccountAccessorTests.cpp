@@ -11,8 +11,8 @@
 
 namespace
 {
-    std::string tokenScript (const std::string& behaviour) { return R"({ "/oauth/token": )" + behaviour + " }"; }
-    std::string profileScript (const std::string& behaviour) { return R"({ "/api/user": )" + behaviour + " }"; }
+    constexpr auto tokenScript = &AccountService::tokenScript;
+    constexpr auto profileScript = &AccountService::profileScript;
 
     class AccountAccessorTest : public ::testing::Test
     {

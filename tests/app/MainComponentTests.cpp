@@ -293,8 +293,8 @@ TEST_F (MainComponentTest, TransactionResultPicksThePageAndTheBoxInTheUsersLangu
     ASSERT_TRUE (service.isRunning());
     service.routeAccountHost();
 
-    const auto token = [] (const std::string& b) { return R"({ "/oauth/token": )" + b + " }"; };
-    const auto profile = [] (const std::string& b) { return R"({ "/api/user": )" + b + " }"; };
+    constexpr auto token = &AccountService::tokenScript;
+    constexpr auto profile = &AccountService::profileScript;
     const auto abyss = R"({ "body": ")" + std::string (100000, '[') + R"(" })";
 
     struct Case { std::string language, script; int result; };

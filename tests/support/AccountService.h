@@ -96,6 +96,10 @@ public:
                                                                   totalTimeoutInterval });
     }
 
+    /** A script in which only the token or only the profile endpoint has this behaviour. */
+    static std::string tokenScript (const std::string& behaviour)   { return R"({ "/oauth/token": )" + behaviour + " }"; }
+    static std::string profileScript (const std::string& behaviour) { return R"({ "/api/user": )" + behaviour + " }"; }
+
     /** Replaces the server's script; it reads the file again at its next request. */
     void setScript (const std::string& json) const
     {
