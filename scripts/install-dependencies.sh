@@ -6,7 +6,7 @@ set -eu
 packages="
     cmake ninja-build g++ pkg-config git
     juce-modules-source libcurl4-openssl-dev libfreetype-dev libx11-dev
-    libgtest-dev
+    libgtest-dev nlohmann-json3-dev
     fonts-ipafont-gothic fonts-inter xdg-utils libglib2.0-bin desktop-file-utils
     xvfb xauth xdotool x11-utils python3-xlib imagemagick
     python3 openssl ca-certificates util-linux iproute2
