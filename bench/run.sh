@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds an optimised tree and runs the benchmarks. Not part of the test suite.
-#   bench/run.sh [account|handoff|startup|sign-in]...   (all when none is named; sign-in as root)
+#   bench/run.sh [account|replies|handoff|startup|sign-in]...   (all when none is named; sign-in as root)
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,11 +11,12 @@ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release > "$build/confi
     || { cat "$build/configure.log"; exit 1; }
 cmake --build "$build"
 
-benchmarks=${*:-account handoff startup sign-in}
+benchmarks=${*:-account replies handoff startup sign-in}
 for benchmark in $benchmarks; do
     echo "== $benchmark"
     case $benchmark in
         account) "$build/bench/account_exchange_bench" 200 ;;
+        replies) "$build/bench/reply_json_bench" 20 ;;
         handoff) "$build/bench/bench_instance_handoff" 200 ;;
         startup) /usr/bin/python3 "$here/bench/startup.py" --build-dir "$build" --rounds 30 ;;
         sign-in)

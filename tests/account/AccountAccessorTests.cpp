@@ -1,4 +1,5 @@
 #include "account/AccountAccessor.h"
+#include "account/ReplyJson.h"
 #include "support/AccountService.h"
 
 #include "BuildConfiguration.h"
@@ -7,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <mutex>
+#include <string_view>
 
 namespace
 {
@@ -79,7 +82,7 @@ TEST_F (AccountAccessorTest, TokenRequestOfEachEditionSendsItsClientAndTheCodeUn
     }
 }
 
-TEST_F (AccountAccessorTest, FailedExchangeKeepsEarlierTokensAndEveryRequestAsksForTwentySeconds)
+TEST_F (AccountAccessorTest, FailedExchangeKeepsEarlierTokensAndEveryRequestAsksForTwentySecondsIdleAndAMinuteInAll)
 {
     EXPECT_EQ (accessor.getUserInfo(), std::nullopt);   // never signed in: nothing is sent
     EXPECT_TRUE (service.readLog().empty());
@@ -108,6 +111,9 @@ TEST_F (AccountAccessorTest, FailedExchangeKeepsEarlierTokensAndEveryRequestAsks
              R"({ "body": " \n\t " })",
              R"({ "body": "{\"access_token\":\"t\",\"x\":)" + nested (64) + R"(}" })",   // one level too deep
              R"({ "body": ")" + std::string (100000, '[') + R"(" })",                      // would overflow the parser's stack
+             R"({ "body": "[-\",)" + std::string (400000, '[') + R"(" })",                // the same, past a lenient reading
+             R"({ "body": "{'access_token':'t'}" })",                                       // standard JSON only
+             R"({ "body": "{\"access_token\":\"t\"}{}" })",
              R"({ "drop": true })",
              R"({ "body": "never sent", "stall_seconds": 30 })" };
 
@@ -135,6 +141,7 @@ TEST_F (AccountAccessorTest, FailedExchangeKeepsEarlierTokensAndEveryRequestAsks
     {
         EXPECT_EQ (request.url, "https://account.ostrel.example/oauth/token");
         EXPECT_EQ (request.timeoutInterval, 20.0);
+        EXPECT_EQ (request.totalTimeoutInterval, 60.0);
         EXPECT_EQ (request.cachePolicy, UrlCachePolicy::reloadIgnoringLocalCacheData);
     }
 }
@@ -152,11 +159,11 @@ TEST_F (AccountAccessorTest, ReplyWithoutARefreshTokenOrCutByANulIsAccepted)
     EXPECT_TRUE (accessor.requestAccessToken());
     EXPECT_EQ (accessor.accessToken, "a");
 
-    // Nested right to the bound, with brackets in strings of both quotes that are no nesting; a
-    // refresh token that is not a string counts as none.
+    // Nested right to the bound, with brackets in strings that are no nesting; a refresh token
+    // that is not a string counts as none.
     const auto deepest = std::string (63, '[') + std::string (63, ']');
     service.setScript (tokenScript (R"({ "body": "{\"access_token\":\"[[[\",\"refresh_token\":{},\"x\":)" + deepest
-                                    + R"(,\"y\":'{{\\'{{'}" })"));
+                                    + R"(,\"y\":\"{{\\\"{{\"}" })"));
     EXPECT_TRUE (accessor.requestAccessToken());
     EXPECT_EQ (accessor.accessToken, "[[[");
     EXPECT_EQ (accessor.refreshToken, "");
@@ -250,4 +257,92 @@ TEST (AccountAccessorAuthorizationPage, EachEditionOpensItsAddressWithTheRedirec
     EXPECT_FALSE (accessor.authorized);
     EXPECT_EQ (accessor.authorizationCode, "untouched");
     EXPECT_TRUE (accessor.accessToken.empty());
+}
+
+//==================================================================================================
+namespace
+{
+    std::string repeated (std::string_view piece, int count)
+    {
+        std::string text;
+
+        for (int i = 0; i < count; ++i)
+            text += piece;
+
+        return text;
+    }
+
+    /** One object per member, so that the bound is seen to count members in all objects. */
+    std::string objectsWithMembers (int count)
+    {
+        return "[" + repeated (R"({"k":1},)", count - 1) + R"({"k":1}])";
+    }
+}
+
+TEST (ReplyJson, TextThatIsNotOneStandardJsonValueWithinTheBoundsIsRefused)
+{
+    const std::pair<const char*, std::string> refused[] {
+        { "empty", "" },
+        { "white space only", " \n\t\r " },
+        { "a lenient number hides a quote", "[-\"," + std::string (400000, '[') },
+        { "a lenient number hides a bracket", repeated ("[-],", 400000) },
+        { "single quotes", "{'a':1}" },
+        { "text after the document", R"({"a":1}{"b":2})" },
+        { "a sign without digits", "[-x]" },
+        { "a leading zero", "[01]" },
+        { "a trailing comma", "[1,]" },
+        { "a comment", "[1] // c" },
+        { "white space outside the standard", "\f[]\v" },
+        { "an escape outside the standard", R"(["\a"])" },
+        { "a raw control character", "[\"a\tb\"]" },
+        { "an escaped lone surrogate", R"(["\ud800"])" },
+        { "overlong UTF-8 for a bracket", "[\"\xC1\x9B\"]" },
+        { "a lone continuation byte", "[\"\x80\"]" },
+        { "an encoded surrogate", "[\"\xED\xA0\x80\"]" },
+        { "a byte order mark", "\xEF\xBB\xBF[]" },
+        { "nested one level too deep", std::string (maximumReplyNesting + 1, '[') + std::string (maximumReplyNesting + 1, ']') },
+        { "objects nested one level too deep", repeated (R"({"a":)", maximumReplyNesting + 1) + "1" + std::string (maximumReplyNesting + 1, '}') },
+        { "one member too many", objectsWithMembers (maximumReplyMembers + 1) },
+        { "a member name one byte too long", "{\"" + std::string (maximumReplyNameLength + 1, 'n') + "\":1}" },
+        { "one value too many", "[" + repeated ("[],", maximumReplyValues - 1) + "[]]" },
+        { "an integer past 64 bits", "[9223372036854775808]" },
+        { "a negative integer past 64 bits", "[-9223372036854775808]" },
+        { "an integer part past 64 bits", "[99999999999999999999.5]" },
+        { "an exponent past a double's range", "[0e309]" },
+        { "a negative exponent past a double's range", "[1e-309]" },
+        { "a negative exponent past an int", "[1e-99999999999]" },
+        { "an exponent past an int", "[1e99999999999]" },
+    };
+
+    for (const auto& [why, text] : refused)
+    {
+        juce::var parsed ("left over");
+        EXPECT_TRUE (parseReplyJson (text, parsed).failed()) << why;
+        EXPECT_TRUE (parsed.isVoid()) << why;
+    }
+}
+
+TEST (ReplyJson, StandardJsonAtTheBoundsReadsAsTheFrameworkReadsIt)
+{
+    juce::var parsed;
+    ASSERT_TRUE (parseReplyJson (R"( [9223372036854775807, -9223372036854775807, 9223372036854775807.5, 1e-308,
+                                      "\u00e9\n\"\\\/", {"a": [true, false, null]}] )", parsed).wasOk());
+    ASSERT_EQ (parsed.size(), 6);
+    EXPECT_EQ ((juce::int64) parsed[0], std::numeric_limits<juce::int64>::max());
+    EXPECT_EQ ((juce::int64) parsed[1], -std::numeric_limits<juce::int64>::max());
+    EXPECT_DOUBLE_EQ ((double) parsed[2], 9223372036854775807.5);
+    EXPECT_DOUBLE_EQ ((double) parsed[3], 1e-308);
+    EXPECT_EQ (parsed[4].toString(), juce::String::fromUTF8 ("\xC3\xA9\n\"\\/"));
+    EXPECT_TRUE ((bool) parsed[5]["a"][0]);
+
+    EXPECT_TRUE (parseReplyJson (std::string (maximumReplyNesting, '[') + std::string (maximumReplyNesting, ']'), parsed).wasOk());
+    ASSERT_TRUE (parseReplyJson (objectsWithMembers (maximumReplyMembers), parsed).wasOk());
+    EXPECT_EQ (parsed.size(), maximumReplyMembers);
+    EXPECT_TRUE (parseReplyJson ("{\"" + std::string (maximumReplyNameLength, 'n') + "\":1}", parsed).wasOk());
+    ASSERT_TRUE (parseReplyJson ("[" + repeated ("1,", maximumReplyValues - 2) + "1]", parsed).wasOk());
+    EXPECT_EQ (parsed.size(), maximumReplyValues - 1);
+
+    // Only up to a NUL byte, as the body is read.
+    ASSERT_TRUE (parseReplyJson (std::string ("{}\0{{{", 6), parsed).wasOk());
+    EXPECT_TRUE (parsed.isObject());
 }

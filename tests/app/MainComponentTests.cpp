@@ -296,6 +296,10 @@ TEST_F (MainComponentTest, TransactionResultPicksThePageAndTheBoxInTheUsersLangu
     constexpr auto token = &AccountService::tokenScript;
     constexpr auto profile = &AccountService::profileScript;
     const auto abyss = R"({ "body": ")" + std::string (100000, '[') + R"(" })";
+    std::string hidden;   // as deep, read by a lenient parser that takes "-]" for a number
+
+    for (int i = 0; i < 400000; ++i)
+        hidden += "[-],";
 
     struct Case { std::string language, script; int result; };
     const std::vector<Case> cases {
@@ -303,6 +307,7 @@ TEST_F (MainComponentTest, TransactionResultPicksThePageAndTheBoxInTheUsersLangu
         { "en_GB.UTF-8", token (abyss), 3 },
         { "en_GB.UTF-8", token (R"({ "body": "{\"access_token\":{\"a\":1}}" })"), 3 },
         { "en_GB.UTF-8", profile (abyss), 4 },
+        { "en_GB.UTF-8", profile (R"({ "body": ")" + hidden + R"(" })"), 4 },
         { "en_GB.UTF-8", profile (R"({ "body": "" })"), 4 },
         { "en_GB.UTF-8", profile (R"({ "body": "  \r\n " })"), 4 },
         { "en_GB.UTF-8", profile (R"({ "status": 503, "content_type": "text/html", "body_base64": "PHA+ZXJyZXVyIOk8L3A+" })"), 4 },   // Latin-1
