@@ -66,7 +66,7 @@ public:
     {
         becameInstance,   // we hold the lock and listen; nothing was sent
         handedOff,        // the running instance acknowledged the message and it will be delivered
-        failed            // an instance runs but did not take the message in time, or no lock file
+        failed            // an instance runs but did not take the message in time, or getProblem
     };
 
     /** Becomes the instance when none runs; otherwise delivers `message` to the running one and
@@ -80,6 +80,12 @@ public:
         instance would take. False when an instance runs or the lock file or socket cannot be made.
     */
     [[nodiscard]] bool claim();
+
+    /** Why the lock file or socket could not be made, in one line with the system's reason
+        ("could not make its lock file in <folder>: <reason>"); empty while they could. No retry
+        helps then, and claim and claimOrHandOff fail at once.
+    */
+    [[nodiscard]] const std::string& getProblem() const noexcept;
 
     /** True once this channel holds the instance lock. */
     [[nodiscard]] bool isInstance() const noexcept;
@@ -118,6 +124,7 @@ private:
     struct SharedState;
 
     std::string folder;
+    std::string problem;
     int lockFd = -1;
     int listenFd = -1;
     int wakeFd = -1;

@@ -4,14 +4,18 @@
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -100,6 +104,93 @@ namespace
         return std::string ("ZAM2") + kind + (char) (size >> 24) + (char) (size >> 16) + (char) (size >> 8) + (char) size;
     }
 
+    /** What the instance sends until it ends the connection, and a note when it has not ended it
+        within 10 s, five read time-outs.
+    */
+    std::string repliesUntilEnd (int socket)
+    {
+        const timeval patience { 10, 0 };
+        ::setsockopt (socket, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof (patience));
+        std::string replies;
+
+        for (;;)
+        {
+            char reply = 0;
+            const auto result = ::recv (socket, &reply, 1, 0);
+
+            if (result == 1)
+                replies += reply;
+            else if (result == 0 || errno == ECONNRESET)
+                return replies;
+            else if (errno != EINTR)
+                return replies + " (still open)";
+        }
+    }
+
+    /** A sender that wrote a command line without its confirmation and read the acknowledgement,
+        its socket still open; -1 when no acknowledgement came.
+    */
+    int acknowledgedButSilent (const std::string& socketPath, const std::string& text)
+    {
+        const int fd = connectTo (socketPath);
+        const auto bytes = header ('C', (std::uint32_t) text.size()) + text;
+        char reply = 0;
+
+        if (fd >= 0 && ::send (fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == (ssize_t) bytes.size()
+            && ::recv (fd, &reply, 1, 0) == 1 && reply == 'A')
+            return fd;
+
+        ::close (fd);
+        return -1;
+    }
+
+    std::chrono::nanoseconds processCpuTime()
+    {
+        timespec time {};
+        ::clock_gettime (CLOCK_PROCESS_CPUTIME_ID, &time);
+        return std::chrono::seconds (time.tv_sec) + std::chrono::nanoseconds (time.tv_nsec);
+    }
+
+    /** This process's soft descriptor limit lowered to `cap`, or to one above its highest open
+        descriptor, with every free number below the limit taken first so that no new descriptor
+        can be made; the limit comes back and the fillers close at the end or on restore.
+    */
+    struct LowDescriptorLimit
+    {
+        explicit LowDescriptorLimit (rlim_t cap = RLIM_INFINITY)
+        {
+            EXPECT_EQ (::getrlimit (RLIMIT_NOFILE, &original), 0);
+            const int filler = ::open ("/dev/null", O_RDONLY | O_CLOEXEC);
+            fillers.push_back (filler);
+            int highest = filler;
+
+            for (const auto& entry : std::filesystem::directory_iterator ("/proc/self/fd"))
+                highest = std::max (highest, std::stoi (entry.path().filename()));
+
+            rlimit lowered = original;
+            lowered.rlim_cur = std::min (cap, (rlim_t) highest + 1);
+
+            for (int fd = 0; fd < (int) lowered.rlim_cur; ++fd)
+                if (::fcntl (fd, F_GETFD) < 0 && ::dup3 (filler, fd, O_CLOEXEC) == fd)
+                    fillers.push_back (fd);
+
+            EXPECT_EQ (::setrlimit (RLIMIT_NOFILE, &lowered), 0);
+        }
+
+        ~LowDescriptorLimit()
+        {
+            restore();
+
+            for (const auto fd : fillers)
+                ::close (fd);
+        }
+
+        void restore() { ::setrlimit (RLIMIT_NOFILE, &original); }
+
+        rlimit original {};
+        std::vector<int> fillers;
+    };
+
     std::string code (int i) { return "at-zembrik-2-fennix://oauth2?code=" + std::to_string (i); }
 
     pid_t startAsNobody (std::vector<std::string> command)
@@ -176,12 +267,14 @@ TEST (InstanceChannel, StalledMalformedOversizedAndUnconfirmedMessagesAreDropped
         EXPECT_FALSE (sendRaw (socket, bytes)) << why;
 
     // Senders that were told nothing: one read the acknowledgement but did not confirm, one left
-    // before it came.
+    // before it came, one read it and then kept silent until its time was up.
     EXPECT_TRUE (sendRaw (socket, header ('C', 11) + "unconfirmed", false));
     const int leaving = connectTo (socket);
     const auto left = header ('C', 4) + "left";
     ASSERT_EQ (::send (leaving, left.data(), left.size(), MSG_NOSIGNAL), (ssize_t) left.size());
     ::close (leaving);
+    const int silent = acknowledgedButSilent (socket, "silent");
+    ASSERT_GE (silent, 0);
 
     // The sender refuses what the instance would drop.
     EXPECT_FALSE (InstanceChannel::sendMessage (folder, { Kind::url, std::string (InstanceChannel::maximumTextSize + 1, 'a') }, 1s));
@@ -190,6 +283,26 @@ TEST (InstanceChannel, StalledMalformedOversizedAndUnconfirmedMessagesAreDropped
     EXPECT_TRUE (InstanceChannel::sendMessage (folder, largest, 2s));
     EXPECT_TRUE (sendRaw (socket, header ('C', 2) + "ok"));
 
+    // A frame trickled in a byte at a time keeps its place no longer than one that stopped: the
+    // instance ends it after its read time-out (about 5 bytes), not after 25.
+    const int trickling = connectTo (socket);
+    const auto trickled = header ('U', 40) + std::string (40, 'x');
+    std::size_t bytesSent = 0;
+
+    while (bytesSent < 25 && ::send (trickling, &trickled[bytesSent], 1, MSG_NOSIGNAL) == 1)
+    {
+        ++bytesSent;
+        std::this_thread::sleep_for (400ms);
+    }
+
+    EXPECT_LT (bytesSent, 25u);
+    ::close (trickling);
+
+    // The silent sender's connection is ended, and a confirmation that late fails.
+    EXPECT_EQ (repliesUntilEnd (silent), "");
+    EXPECT_EQ (::send (silent, "C", 1, MSG_NOSIGNAL), -1);
+    ::close (silent);
+
     ASSERT_TRUE (waitFor (instance.received, 3));
     juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
     EXPECT_EQ (instance.received, (std::vector<Message> { { Kind::url, "at-zembrik-tesh://oauth2?code=x" },
@@ -197,6 +310,71 @@ TEST (InstanceChannel, StalledMalformedOversizedAndUnconfirmedMessagesAreDropped
 
     for (const auto fd : stalled)
         ::close (fd);
+}
+
+TEST (InstanceChannel, OutOfDescriptorsTheInstanceWaitsWithoutSpinningAndTakesTheLaunchOnceItHasOne)
+{
+    TemporaryFolder temporary;
+    RunningInstance instance (temporary.path);
+    const int launch = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);   // made while it can be
+    ASSERT_GE (launch, 0);
+
+    {
+        LowDescriptorLimit limit;
+        const auto address = addressOf (instance.channel.getSocketPath());
+        const auto bytes = header ('C', 7) + "pending" + "C";
+        ASSERT_EQ (::connect (launch, reinterpret_cast<const sockaddr*> (&address), sizeof (address)), 0);
+        ASSERT_EQ (::send (launch, bytes.data(), bytes.size(), MSG_NOSIGNAL), (ssize_t) bytes.size());
+
+        // The waiting connection cannot be accepted; the listener must not retry it at once for ever.
+        const auto cpuBefore = processCpuTime();
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for (1s);
+        EXPECT_LT (processCpuTime() - cpuBefore, (std::chrono::steady_clock::now() - start) / 10);
+
+        char reply = 0;
+        EXPECT_EQ (::recv (launch, &reply, 1, MSG_DONTWAIT), -1) << "accepted: the limit did not bite";
+    }
+
+    EXPECT_EQ (repliesUntilEnd (launch), "A");
+    ::close (launch);
+    ASSERT_TRUE (waitFor (instance.received, 1));
+    EXPECT_EQ (instance.received, (std::vector<Message> { { Kind::commandLine, "pending" } }));
+}
+
+TEST (InstanceChannel, PollFailingOverTheDescriptorLimitNeitherEndsNorSpinsTheListener)
+{
+    TemporaryFolder temporary;
+    RunningInstance instance (temporary.path);
+
+    // With three connections open it polls five descriptors, more than a limit of three allows.
+    // They still end when their time is up, and then it can poll again.
+    std::vector<int> silent;
+
+    for (int i = 0; i < 3; ++i)
+    {
+        silent.push_back (acknowledgedButSilent (instance.channel.getSocketPath(), "silent"));
+        ASSERT_GE (silent.back(), 0);
+    }
+
+    {
+        LowDescriptorLimit limit (3);
+        const auto cpuBefore = processCpuTime();
+        const auto start = std::chrono::steady_clock::now();
+
+        for (const auto fd : silent)
+            EXPECT_EQ (repliesUntilEnd (fd), "");
+
+        EXPECT_LT (processCpuTime() - cpuBefore, (std::chrono::steady_clock::now() - start) / 10);
+    }
+
+    for (const auto fd : silent)
+        ::close (fd);
+
+    EXPECT_TRUE (InstanceChannel::sendMessage (temporary.path, { Kind::commandLine, "after" }, 5s));
+    ASSERT_TRUE (waitFor (instance.received, 1));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+    EXPECT_EQ (instance.received, (std::vector<Message> { { Kind::commandLine, "after" } }));
 }
 
 TEST (InstanceChannel, SenderThatGaveUpBeforeTheAcknowledgementIsNeverDelivered)
