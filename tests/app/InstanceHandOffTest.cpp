@@ -171,7 +171,9 @@ TEST (InstanceHandOff, FirstLaunchWithArgumentNoInstanceWouldTakeStillBecomesThe
     int status = 0;
 
     // It is the instance once it answers a launch; until then it is starting, unless it ended.
-    for (int i = 0; i < 500 && ::waitpid (first, &status, WNOHANG) == 0; ++i)
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes (2);
+
+    while (std::chrono::steady_clock::now() < giveUp && ::waitpid (first, &status, WNOHANG) == 0)
     {
         if ((answered = InstanceChannel::sendMessage (folder, { Kind::commandLine, "ZembrikMac" }, std::chrono::seconds (1))))
             break;

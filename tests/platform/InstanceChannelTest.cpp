@@ -35,10 +35,10 @@ namespace
         std::string path;
     };
 
-    /** Runs the message loop until `count` messages came, for 5 s at most. */
+    /** Runs the message loop until `count` messages came, for 10 s at most. */
     bool waitFor (const std::vector<Message>& received, std::size_t count)
     {
-        for (int i = 0; i < 500 && received.size() < count; ++i)
+        for (int i = 0; i < 1000 && received.size() < count; ++i)
             juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
 
         return received.size() >= count;
@@ -232,7 +232,7 @@ TEST (InstanceChannel, LaterLaunchesHandOffInOrderAndAnEndedInstanceFreesTheChan
         {
             sent.push_back (i < 100 ? Message { Kind::url, code (i) }
                                     : Message { Kind::commandLine, i == 100 ? "ZembrikMac \"a b\"" : "" });
-            ASSERT_TRUE (InstanceChannel::sendMessage (folder.path, sent.back(), 2s));
+            ASSERT_TRUE (InstanceChannel::sendMessage (folder.path, sent.back(), 10s));
         }
 
         ASSERT_TRUE (waitFor (instance.received, sent.size()));
@@ -293,7 +293,7 @@ TEST (InstanceChannel, StalledMalformedOversizedAndUnconfirmedMessagesAreDropped
     EXPECT_FALSE (InstanceChannel::sendMessage (folder, { Kind::url, std::string (InstanceChannel::maximumTextSize + 1, 'a') }, 1s));
 
     const Message largest { Kind::url, std::string (InstanceChannel::maximumTextSize, 'z') };
-    EXPECT_TRUE (InstanceChannel::sendMessage (folder, largest, 2s));
+    EXPECT_TRUE (InstanceChannel::sendMessage (folder, largest, 10s));
     EXPECT_TRUE (sendRaw (socket, header ('C', 2) + "ok"));
 
     // A frame trickled in a byte at a time keeps its place no longer than one that stopped: the
@@ -380,7 +380,7 @@ TEST (InstanceChannel, PollFailingOverTheDescriptorLimitNeitherEndsNorSpinsTheLi
     for (const auto fd : silent)
         ::close (fd);
 
-    EXPECT_TRUE (InstanceChannel::sendMessage (temporary.path, { Kind::commandLine, "after" }, 5s));
+    EXPECT_TRUE (InstanceChannel::sendMessage (temporary.path, { Kind::commandLine, "after" }, 10s));
     ASSERT_TRUE (waitFor (instance.received, 1));
     juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
     EXPECT_EQ (instance.received, (std::vector<Message> { { Kind::commandLine, "after" } }));
@@ -392,21 +392,31 @@ TEST (InstanceChannel, SenderThatGaveUpBeforeTheAcknowledgementIsNeverDelivered)
     RunningInstance instance (temporary.path);
 
     // With the instance at its bound, the launch waits in the backlog until its patience ends ...
+    const auto start = std::chrono::steady_clock::now();
     std::vector<int> silent;
 
     for (std::size_t i = 0; i < InstanceChannel::maximumOpenConnections; ++i)
         silent.push_back (connectTo (instance.channel.getSocketPath()));
 
-    EXPECT_FALSE (InstanceChannel::sendMessage (temporary.path, { Kind::url, code (1) }, 200ms));
+    const auto handedOff = InstanceChannel::sendMessage (temporary.path, { Kind::url, code (1) }, 200ms);
+
+    // Only a machine too slow to hold the bound for a read time-out lets it in, and then it counts.
+    const auto boundHeld = std::chrono::steady_clock::now() - start < InstanceChannel::readTimeout;
+    EXPECT_FALSE (handedOff && boundHeld);
 
     // ... and its message, read once a place is free, is not used.
     for (const auto fd : silent)
         ::close (fd);
 
-    EXPECT_TRUE (InstanceChannel::sendMessage (temporary.path, { Kind::url, code (2) }, 5s));
-    ASSERT_TRUE (waitFor (instance.received, 1));
+    EXPECT_TRUE (InstanceChannel::sendMessage (temporary.path, { Kind::url, code (2) }, 10s));
+    auto expected = std::vector<Message> { { Kind::url, code (2) } };
+
+    if (handedOff)
+        expected.insert (expected.begin(), { Kind::url, code (1) });
+
+    ASSERT_TRUE (waitFor (instance.received, expected.size()));
     juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
-    EXPECT_EQ (instance.received, (std::vector<Message> { { Kind::url, code (2) } }));
+    EXPECT_EQ (instance.received, expected);
 }
 
 TEST (InstanceChannel, StaleSocketAndLockOfKilledInstanceDoNotBlockNextStart)
@@ -428,7 +438,7 @@ TEST (InstanceChannel, StaleSocketAndLockOfKilledInstanceDoNotBlockNextStart)
         "time.sleep (60)", next.getLockPath() });
     ASSERT_GT (holder, 0);
 
-    for (int i = 0; i < 500 && processlauncher::run ({ "/usr/bin/flock", "-n", next.getLockPath(), "/bin/true" }) == 0; ++i)
+    for (int i = 0; i < 3000 && processlauncher::run ({ "/usr/bin/flock", "-n", next.getLockPath(), "/bin/true" }) == 0; ++i)
         ::usleep (10'000);
 
     EXPECT_EQ (InstanceChannel (folder.path).claimOrHandOff ({}, 100ms), Outcome::failed);
@@ -437,7 +447,7 @@ TEST (InstanceChannel, StaleSocketAndLockOfKilledInstanceDoNotBlockNextStart)
 
     ASSERT_EQ (next.claimOrHandOff ({}, 1s), Outcome::becameInstance);
     next.startListening ([&] (const Message& message) { received.push_back (message); });
-    EXPECT_TRUE (InstanceChannel::sendMessage (folder.path, { Kind::commandLine, "after" }, 2s));
+    EXPECT_TRUE (InstanceChannel::sendMessage (folder.path, { Kind::commandLine, "after" }, 10s));
 
     ASSERT_TRUE (waitFor (received, 1));
     EXPECT_EQ (received, (std::vector<Message> { { Kind::commandLine, "after" } }));
@@ -554,7 +564,7 @@ TEST (InstanceChannel, AnotherUserCanNeitherBlockNorDeliverNorAnswer)
         "except OSError: pass", base.path + "/zembrik-authorizer.socket", readyFile });
     ASSERT_GT (impostor, 0);
 
-    for (int i = 0; i < 200 && ::access (readyFile.c_str(), F_OK) != 0; ++i)
+    for (int i = 0; i < 3000 && ::access (readyFile.c_str(), F_OK) != 0; ++i)
         ::usleep (10'000);
 
     EXPECT_EQ (::access (readyFile.c_str(), F_OK), 0);
