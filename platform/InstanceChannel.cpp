@@ -402,6 +402,8 @@ bool InstanceChannel::isInstance() const noexcept
 
 bool InstanceChannel::tryTakeLock()
 {
+    problem.clear();
+
     if (lockFd < 0)
     {
         lockFd = ::open (getLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -582,7 +584,6 @@ void InstanceChannel::listen()
             // More descriptors than the limit allows, or no memory: wait a moment for the wake-up
             // alone, then look at every connection; serving one never blocks, and deadlines pass.
             const auto wait = timeout < 0 ? (int) pause.count() : std::min (timeout, (int) pause.count());
-            entries[0].revents = 0;
 
             if (::poll (entries.data(), 1, wait) < 0)
                 std::this_thread::sleep_for (std::chrono::milliseconds (wait));

@@ -66,7 +66,7 @@ public:
     {
         becameInstance,   // we hold the lock and listen; nothing was sent
         handedOff,        // the running instance acknowledged the message and it will be delivered
-        failed            // an instance runs but did not take the message in time, or getProblem
+        failed            // an instance runs but did not take the message in time; or see getProblem
     };
 
     /** Becomes the instance when none runs; otherwise delivers `message` to the running one and

@@ -166,7 +166,7 @@ namespace
 
     /** This process's soft descriptor limit lowered to `cap`, or to one above its highest open
         descriptor, with every free number below the limit taken first so that no new descriptor
-        can be made; the limit comes back and the fillers close at the end or on restore.
+        can be made; at the end the limit comes back and the fillers close.
     */
     struct LowDescriptorLimit
     {
@@ -192,13 +192,11 @@ namespace
 
         ~LowDescriptorLimit()
         {
-            restore();
+            ::setrlimit (RLIMIT_NOFILE, &original);
 
             for (const auto fd : fillers)
                 ::close (fd);
         }
-
-        void restore() { ::setrlimit (RLIMIT_NOFILE, &original); }
 
         rlimit original {};
         std::vector<int> fillers;
