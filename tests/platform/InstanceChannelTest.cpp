@@ -144,6 +144,18 @@ namespace
         return -1;
     }
 
+    /** Connects `socket`, made earlier, and sends a command line with its confirmation behind it:
+        once acknowledged, it will be delivered.
+    */
+    bool sendConfirmedOn (int socket, const std::string& socketPath, const std::string& text)
+    {
+        const auto address = addressOf (socketPath);
+        const auto bytes = header ('C', (std::uint32_t) text.size()) + text + "C";
+
+        return ::connect (socket, reinterpret_cast<const sockaddr*> (&address), sizeof (address)) == 0
+            && ::send (socket, bytes.data(), bytes.size(), MSG_NOSIGNAL) == (ssize_t) bytes.size();
+    }
+
     /** The share of one processor that this process used while `wait` ran and for a second at
         least: a listener that retries at once for ever uses all of it.
     */
@@ -332,10 +344,7 @@ TEST (InstanceChannel, OutOfDescriptorsTheInstanceWaitsWithoutSpinningAndTakesTh
 
     {
         LowDescriptorLimit limit;
-        const auto address = addressOf (instance.channel.getSocketPath());
-        const auto bytes = header ('C', 7) + "pending" + "C";
-        ASSERT_EQ (::connect (launch, reinterpret_cast<const sockaddr*> (&address), sizeof (address)), 0);
-        ASSERT_EQ (::send (launch, bytes.data(), bytes.size(), MSG_NOSIGNAL), (ssize_t) bytes.size());
+        ASSERT_TRUE (sendConfirmedOn (launch, instance.channel.getSocketPath(), "pending"));
 
         // The waiting connection cannot be accepted; the listener must not retry it at once for ever.
         EXPECT_LT (cpuShareDuring ([] {}), 0.1);
@@ -354,19 +363,26 @@ TEST (InstanceChannel, PollFailingOverTheDescriptorLimitNeitherEndsNorSpinsTheLi
 {
     TemporaryFolder temporary;
     RunningInstance instance (temporary.path);
+    const auto socketPath = instance.channel.getSocketPath();
 
-    // With three connections open it polls five descriptors, more than a limit of three allows.
-    // They still end when their time is up, and then it can poll again.
+    // Three connections that hold their places until their time is up ...
     std::vector<int> silent;
 
     for (int i = 0; i < 3; ++i)
     {
-        silent.push_back (acknowledgedButSilent (instance.channel.getSocketPath(), "silent"));
+        silent.push_back (acknowledgedButSilent (socketPath, "silent"));
         ASSERT_GE (silent.back(), 0);
     }
 
+    const int launch = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);   // made while it can be
+    ASSERT_GE (launch, 0);
+
     {
         LowDescriptorLimit limit (3);
+
+        // ... and a launch that wakes the listener: from now on it polls five descriptors, more
+        // than the limit allows. The connections still end when their time is up.
+        ASSERT_TRUE (sendConfirmedOn (launch, socketPath, "pending"));
 
         EXPECT_LT (cpuShareDuring ([&]
         {
@@ -375,13 +391,17 @@ TEST (InstanceChannel, PollFailingOverTheDescriptorLimitNeitherEndsNorSpinsTheLi
         }), 0.1);
     }
 
+    // The listener lives on: the launch is taken once descriptors can be made.
+    EXPECT_EQ (repliesUntilEnd (launch), "A");
+    EXPECT_TRUE (InstanceChannel::sendMessage (temporary.path, { Kind::commandLine, "after" }, 10s));
+    ASSERT_TRUE (waitFor (instance.received, 2));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+    EXPECT_EQ (instance.received, (std::vector<Message> { { Kind::commandLine, "pending" }, { Kind::commandLine, "after" } }));
+
     for (const auto fd : silent)
         ::close (fd);
 
-    EXPECT_TRUE (InstanceChannel::sendMessage (temporary.path, { Kind::commandLine, "after" }, 10s));
-    ASSERT_TRUE (waitFor (instance.received, 1));
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
-    EXPECT_EQ (instance.received, (std::vector<Message> { { Kind::commandLine, "after" } }));
+    ::close (launch);
 }
 
 TEST (InstanceChannel, SenderThatGaveUpBeforeTheAcknowledgementIsNeverDelivered)
