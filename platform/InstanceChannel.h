@@ -96,8 +96,9 @@ public:
     /** Starts serving the socket on a thread of its own, all open connections side by side, each
         for readTimeout at most. A well-formed message is acknowledged, and posted to the message
         thread only once its sender confirms that it read the acknowledgement; a sender that gave
-        up before never has its message delivered. The handler is not called after this channel is
-        destroyed. Only for the instance; call once.
+        up before never has its message delivered. Out of descriptors, the thread waits a moment
+        and tries again; it ends only with stopListening. The handler is not called after this
+        channel is destroyed. Only for the instance; call once.
     */
     void startListening (Handler handler);
 
