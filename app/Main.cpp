@@ -19,12 +19,22 @@ int main (int argc, char* argv[])
     {
         channel.emplace (*folder);
 
+        // The folder cannot hold the lock file or socket: no instance is to blame, and no retry helps.
+        const auto reportUnusableChannel = [&channel]
+        {
+            std::cerr << "Zembrik Authorizer " << channel->getProblem() << std::endl;
+            return 3;
+        };
+
         // The running instance would drop such a message, and no retry changes that; the first
         // launch still becomes the instance.
         if (! launch.message)
         {
             if (! channel->claim())
             {
+                if (! channel->getProblem().empty())
+                    return reportUnusableChannel();
+
                 std::cerr << "Zembrik Authorizer: " << launch.problem << std::endl;
                 return 2;
             }
@@ -37,6 +47,9 @@ int main (int argc, char* argv[])
                     return 0;
 
                 case InstanceChannel::Outcome::failed:
+                    if (! channel->getProblem().empty())
+                        return reportUnusableChannel();
+
                     std::cerr << "Zembrik Authorizer could not reach its running instance in time, so this "
                                  "launch was not delivered. Please try again." << std::endl;
                     return 1;

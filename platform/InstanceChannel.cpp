@@ -188,6 +188,12 @@ namespace
         return bytes + message.text;
     }
 
+    // One line for the user, with the system's reason for the failure that just happened.
+    std::string describeFailure (const char* what, const std::string& folder)
+    {
+        return std::string ("could not make its ") + what + " in " + folder + ": " + std::strerror (errno);
+    }
+
     // The text of a launch: UTF-8 without NUL bytes, as an argument vector can carry.
     bool isAcceptableText (std::string_view text)
     {
@@ -381,6 +387,11 @@ InstanceChannel::~InstanceChannel()
         ::close (lockFd);   // releases the flock
 }
 
+const std::string& InstanceChannel::getProblem() const noexcept
+{
+    return problem;
+}
+
 std::string InstanceChannel::getSocketPath() const { return folder + "/" + socketName; }
 std::string InstanceChannel::getLockPath() const   { return folder + "/" + lockName; }
 
@@ -391,12 +402,17 @@ bool InstanceChannel::isInstance() const noexcept
 
 bool InstanceChannel::tryTakeLock()
 {
+    problem.clear();
+
     if (lockFd < 0)
     {
         lockFd = ::open (getLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
 
         if (lockFd < 0)
+        {
+            problem = describeFailure ("lock file", folder);
             return false;
+        }
     }
 
     while (::flock (lockFd, LOCK_EX | LOCK_NB) != 0)
@@ -409,21 +425,25 @@ bool InstanceChannel::tryTakeLock()
 bool InstanceChannel::bindSocket()
 {
     const auto address = makeAddress (getSocketPath());
+    const auto fail = [this] { problem = describeFailure ("socket", folder); return false; };
 
     if (! address)
-        return false;
+    {
+        errno = ENAMETOOLONG;
+        return fail();
+    }
 
     FileDescriptor socket (::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
 
     if (socket.fd < 0)
-        return false;
+        return fail();
 
     // We hold the lock, so whatever socket file is there was left by an instance that died.
     ::unlink (address->sun_path);
 
     if (::bind (socket.fd, reinterpret_cast<const sockaddr*> (&*address), sizeof (*address)) != 0
         || ::listen (socket.fd, SOMAXCONN) != 0)
-        return false;
+        return fail();
 
     listenFd = std::exchange (socket.fd, -1);
     return true;
@@ -527,19 +547,33 @@ void InstanceChannel::listen()
     std::vector<Connection> connections;
     std::vector<pollfd> entries;
 
+    // After accept failed (mostly: out of descriptors), the listening socket is not watched until
+    // then or until a connection ends and frees one; its waiting connection would wake us at once
+    // for ever.
+    auto acceptAgain = Clock::time_point();
+    constexpr auto pause = std::chrono::milliseconds (100);
+
     for (;;)
     {
         // At the bound, further launches wait in the listen backlog until a connection ends.
-        const auto accepting = connections.size() < maximumOpenConnections;
+        const auto accepting = connections.size() < maximumOpenConnections && Clock::now() >= acceptAgain;
         entries.assign ({ { wakeFd, POLLIN, 0 }, { accepting ? listenFd : -1, POLLIN, 0 } });
         auto timeout = -1;
+
+        const auto wakeAt = [&timeout] (Clock::time_point time)
+        {
+            const auto left = (int) std::max<std::chrono::milliseconds::rep> (0,
+                std::chrono::ceil<std::chrono::milliseconds> (time - Clock::now()).count());
+            timeout = timeout < 0 ? left : std::min (timeout, left);
+        };
+
+        if (! accepting && connections.size() < maximumOpenConnections)
+            wakeAt (acceptAgain);
 
         for (const auto& connection : connections)
         {
             entries.push_back ({ connection.socket.fd, POLLIN, 0 });
-            const auto left = (int) std::max<std::chrono::milliseconds::rep> (0,
-                std::chrono::ceil<std::chrono::milliseconds> (connection.deadline - Clock::now()).count());
-            timeout = timeout < 0 ? left : std::min (timeout, left);
+            wakeAt (connection.deadline);
         }
 
         if (::poll (entries.data(), (nfds_t) entries.size(), timeout) < 0)
@@ -547,10 +581,21 @@ void InstanceChannel::listen()
             if (errno == EINTR)
                 continue;
 
-            return;
+            // More descriptors than the limit allows, or no memory: wait a moment for the wake-up
+            // alone, then look at every connection; serving one never blocks, and deadlines pass.
+            const auto wait = timeout < 0 ? (int) pause.count() : std::min (timeout, (int) pause.count());
+
+            if (::poll (entries.data(), 1, wait) < 0)
+                std::this_thread::sleep_for (std::chrono::milliseconds (wait));
+
+            entries[1].revents = 0;
+
+            for (auto entry = entries.begin() + 2; entry != entries.end(); ++entry)
+                entry->revents = POLLIN;
         }
 
-        if (entries[0].revents != 0)
+        // The flag covers a wake-up that the failed poll could not see.
+        if (entries[0].revents != 0 || ! shared->alive)
             return;
 
         const auto now = Clock::now();
@@ -566,7 +611,14 @@ void InstanceChannel::listen()
             if (progress == Progress::confirmed)
                 post ({ (Message::Kind) connection->frame[4], connection->frame.substr (headerSize) });
 
-            connection = progress == Progress::waiting ? std::next (connection) : connections.erase (connection);
+            if (progress == Progress::waiting)
+            {
+                ++connection;
+                continue;
+            }
+
+            connection = connections.erase (connection);
+            acceptAgain = {};
         }
 
         if ((entries[1].revents & POLLIN) == 0)
@@ -576,11 +628,21 @@ void InstanceChannel::listen()
         {
             FileDescriptor accepted (::accept4 (listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
 
-            if (accepted.fd < 0)
-                break;
+            if (accepted.fd >= 0)
+            {
+                if (peerIsOurUser (accepted.fd))
+                    connections.push_back ({ std::move (accepted), Clock::now() + readTimeout });
 
-            if (peerIsOurUser (accepted.fd))
-                connections.push_back ({ std::move (accepted), Clock::now() + readTimeout });
+                continue;
+            }
+
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                acceptAgain = Clock::now() + pause;
+
+            break;
         }
     }
 }

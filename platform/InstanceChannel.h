@@ -66,7 +66,7 @@ public:
     {
         becameInstance,   // we hold the lock and listen; nothing was sent
         handedOff,        // the running instance acknowledged the message and it will be delivered
-        failed            // an instance runs but did not take the message in time, or no lock file
+        failed            // an instance runs but did not take the message in time; or see getProblem
     };
 
     /** Becomes the instance when none runs; otherwise delivers `message` to the running one and
@@ -81,6 +81,12 @@ public:
     */
     [[nodiscard]] bool claim();
 
+    /** Why the lock file or socket could not be made, in one line with the system's reason
+        ("could not make its lock file in <folder>: <reason>"); empty while they could. No retry
+        helps then, and claim and claimOrHandOff fail at once.
+    */
+    [[nodiscard]] const std::string& getProblem() const noexcept;
+
     /** True once this channel holds the instance lock. */
     [[nodiscard]] bool isInstance() const noexcept;
 
@@ -90,8 +96,9 @@ public:
     /** Starts serving the socket on a thread of its own, all open connections side by side, each
         for readTimeout at most. A well-formed message is acknowledged, and posted to the message
         thread only once its sender confirms that it read the acknowledgement; a sender that gave
-        up before never has its message delivered. The handler is not called after this channel is
-        destroyed. Only for the instance; call once.
+        up before never has its message delivered. Out of descriptors, the thread waits a moment
+        and tries again; it ends only with stopListening. The handler is not called after this
+        channel is destroyed. Only for the instance; call once.
     */
     void startListening (Handler handler);
 
@@ -118,6 +125,7 @@ private:
     struct SharedState;
 
     std::string folder;
+    std::string problem;
     int lockFd = -1;
     int listenFd = -1;
     int wakeFd = -1;

@@ -6,9 +6,14 @@
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <set>
+#include <sstream>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 using Message = InstanceChannel::Message;
 using Kind = Message::Kind;
@@ -166,7 +171,9 @@ TEST (InstanceHandOff, FirstLaunchWithArgumentNoInstanceWouldTakeStillBecomesThe
     int status = 0;
 
     // It is the instance once it answers a launch; until then it is starting, unless it ended.
-    for (int i = 0; i < 500 && ::waitpid (first, &status, WNOHANG) == 0; ++i)
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes (2);
+
+    while (std::chrono::steady_clock::now() < giveUp && ::waitpid (first, &status, WNOHANG) == 0)
     {
         if ((answered = InstanceChannel::sendMessage (folder, { Kind::commandLine, "ZembrikMac" }, std::chrono::seconds (1))))
             break;
@@ -178,6 +185,38 @@ TEST (InstanceHandOff, FirstLaunchWithArgumentNoInstanceWouldTakeStillBecomesThe
     ::kill (first, SIGTERM);
     (void) processlauncher::wait (first);
     (void) std::system (("rm -rf '" + folder + "'").c_str());
+}
+
+TEST (InstanceHandOff, LaunchThatCannotMakeTheLockFileOrSocketSaysSoWithTheReason)
+{
+    // A folder in the way refuses even root, unlike mode bits.
+    const std::pair<const char*, std::string> blocked[] { { "zembrik-authorizer.lock", "lock file" },
+                                                          { "zembrik-authorizer.socket", "socket" } };
+
+    for (const auto& [name, what] : blocked)
+    {
+        for (const auto* argument : { "at-zembrik-tesh://oauth2?code=x", "\xff" })   // sent, or none to send
+        {
+            char pattern[] = "/tmp/zembrik-handoff-test-XXXXXX";
+            const std::string folder = ::mkdtemp (pattern);
+            ASSERT_EQ (::mkdir ((folder + "/" + name).c_str(), 0700), 0);
+
+            const auto errors = folder + "/errors";
+            const auto status = processlauncher::run ({ "/bin/sh", "-c", "errors=$1; shift; exec \"$@\" 2> \"$errors\"", "sh",
+                                                        errors, ZEMBRIK_APP_BINARY, argument },
+                                                      { { "XDG_RUNTIME_DIR", folder } });
+            std::ostringstream stream;
+            stream << std::ifstream (errors).rdbuf();
+            const auto printed = stream.str();
+
+            // Its last line: a debug build's framework prints its version first.
+            const auto reason = std::strerror (what == "socket" ? EADDRINUSE : EISDIR);
+            EXPECT_EQ (status, 3) << what;
+            EXPECT_EQ (printed.substr (printed.find_last_of ('\n', printed.size() - 2) + 1),
+                       "Zembrik Authorizer could not make its " + what + " in " + folder + ": " + reason + "\n");
+            std::filesystem::remove_all (folder);
+        }
+    }
 }
 
 TEST_F (HandOffToRunningInstance, BurstOfHundredUrlLaunchesIsHandledCompletelyAndLoopStaysResponsive)

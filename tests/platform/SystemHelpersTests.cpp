@@ -115,18 +115,13 @@ TEST (LaunchApplication, StartsDetachedInItsOwnSessionAndReturnsAtOnce)
 {
     TemporaryDirectory folder;
     const auto target = folder.path / "Ostrel Zembrik.app";
-    const auto record = folder.path / "record";
+    const auto record = folder.path / "Ostrel Zembrik.app.record";
+
+    fs::copy_file (ZEMBRIK_LAUNCH_RECORDER, target);
 
     // A descriptor the test leaves inheritable; the launched program must not get it.
     int leaked[2];
     ASSERT_EQ (::pipe (leaked), 0);
-
-    writeFile (target, "#!/bin/sh\n"
-                       "fd=no; [ -e /proc/$$/fd/" + std::to_string (leaked[1]) + " ] && fd=yes\n"
-                       "echo \"$$|$0|$#|$(readlink /proc/$$/fd/0)|$fd\" > '" + record.string() + ".tmp'\n"
-                       "mv '" + record.string() + ".tmp' '" + record.string() + "'\n"
-                       "exec sleep 60\n",
-               fs::perms::owner_all);
 
     launchApplication (target.string());
     EXPECT_TRUE (hasNoChildProcess());   // the intermediate child is reaped; the program is not ours
@@ -136,10 +131,10 @@ TEST (LaunchApplication, StartsDetachedInItsOwnSessionAndReturnsAtOnce)
     for (int i = 0; i < 400 && ! fs::exists (record); ++i)
         std::this_thread::sleep_for (std::chrono::milliseconds (50));
 
-    // Its pid, then $0, $#, its stdin and whether it got our descriptor.
+    // Its pid, then exactly its path as its arguments, its stdin and no descriptor of ours.
     const auto line = readFile (record);
     const auto pid = line.substr (0, line.find ('|'));
-    EXPECT_EQ (line, pid + "|" + target.string() + "|0|/dev/null|no\n");
+    EXPECT_EQ (line, pid + "|1|" + target.string() + "|/dev/null|\n");
 
     // Still running, though the launch returned long ago: nobody waited for it.
     const auto stat = readFile ("/proc/" + pid + "/stat");
