@@ -76,7 +76,7 @@ def reason(case, skip):
             return lines[index + 1].strip()
     return skip.get("message") or "no reason given"
 
-folder, previous, status, anyFailed = sys.argv[1], None, 0, False
+folder, previous, status = sys.argv[1], None, 0
 for name in sys.argv[2:]:
     try:
         cases = ElementTree.parse(os.path.join(folder, name + ".results.xml")).getroot().iter("testcase")
@@ -108,10 +108,10 @@ for name in sys.argv[2:]:
             for test in sorted(test for test in skipped if skipped[test] == why):
                 print(f"    {test}")
     previous = (name, skipped)
-    anyFailed = anyFailed or bool(failed)
-if anyFailed:
-    print(f"the output of each failed test is above, and in {folder}/<build>/Testing/Temporary/LastTest.log")
-sys.exit(1 if status or anyFailed else 0)
+    status = status or len(failed)
+if status:
+    print(f"the details are above, and in {folder}/<build>/Testing/Temporary/LastTest.log")
+sys.exit(1 if status else 0)
 EOF
 ) || status=1
 finish "$status" "$summary"
