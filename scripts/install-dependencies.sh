@@ -40,8 +40,8 @@ echo "missing Debian packages:$missing"
 echo "reading the package lists..."
 quietly apt-get update
 
-# The framework's recommended extras are not needed; libcurl comes in its OpenSSL flavour. The
-# framework's package brings the GTK and WebKit development packages, so the plan is announced.
+# The framework's recommended extras are not needed; libcurl comes in its OpenSSL flavour. Its
+# package brings the GTK and WebKit development packages, hundreds in all: say so before the wait.
 quietly apt-get install --simulate --no-install-recommends $missing
 plan=$(sed -n 's/^Inst \([^ ]*\) .*/\1/p' "$log")
 size=$(apt-cache show --no-all-versions $plan 2> /dev/null \

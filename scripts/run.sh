@@ -7,14 +7,14 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 prefix="$HOME/.local"
 binary="$prefix/bin/zembrik-authorizer"
 
-# The application needs an X11 display (under Wayland, Xwayland's); say so before minutes of building.
-# xdpyinfo comes with the dependencies, so a first run can only check that a display is named.
+# Say it before minutes of building: the application needs an X11 display. xdpyinfo comes with the
+# dependencies, so a first run can only check that a display is named.
 if [ -z "${DISPLAY:-}" ]; then
-    echo "Zembrik Authorizer needs a graphical (X11) session, and DISPLAY is not set; run this from one." >&2
+    echo "Zembrik Authorizer needs an X11 display (under Wayland, Xwayland's), and DISPLAY is not set." >&2
     exit 1
 fi
 if command -v xdpyinfo > /dev/null 2>&1 && ! xdpyinfo > /dev/null 2>&1; then
-    echo "Zembrik Authorizer needs a graphical (X11) session, and the display '$DISPLAY' cannot be reached." >&2
+    echo "Zembrik Authorizer needs an X11 display, and the display '$DISPLAY' cannot be reached." >&2
     exit 1
 fi
 
