@@ -29,13 +29,24 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 
-echo "installing:$missing"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
+quietly() # command... : apt's output is shown only when it fails
+{
+    "$@" > "$log" 2>&1 || { cat "$log" >&2; echo "installing the packages failed" >&2; exit 1; }
+}
 export DEBIAN_FRONTEND=noninteractive
-# The framework's recommended extras are not needed; libcurl comes in its OpenSSL flavour.
-if ! { apt-get update && apt-get install -y --no-install-recommends $missing; } > "$log" 2>&1; then
-    cat "$log" >&2
-    echo "installing the packages failed" >&2
-    exit 1
-fi
+echo "missing Debian packages:$missing"
+echo "reading the package lists..."
+quietly apt-get update
+
+# The framework's recommended extras are not needed; libcurl comes in its OpenSSL flavour. Its
+# package brings the GTK and WebKit development packages, hundreds in all: say so before the wait.
+quietly apt-get install --simulate --no-install-recommends $missing
+plan=$(sed -n 's/^Inst \([^ ]*\) .*/\1/p' "$log")
+size=$(apt-cache show --no-all-versions $plan 2> /dev/null \
+       | awk '/^Size:/ { download += $2 } /^Installed-Size:/ { disk += $2 }
+              END { printf "%.0f MB to download, %.0f MB on disk", download / 1e6, disk / 1e3 }')
+echo "installing $(echo "$plan" | wc -l) packages, counting what they depend on ($size); this takes a couple of minutes..."
+quietly apt-get install -y --no-install-recommends $missing
+echo "done"

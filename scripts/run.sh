@@ -5,6 +5,18 @@ set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 prefix="$HOME/.local"
+binary="$prefix/bin/zembrik-authorizer"
+
+# Say it before minutes of building: the application needs an X11 display. xdpyinfo comes with the
+# dependencies, so a first run can only check that a display is named.
+if [ -z "${DISPLAY:-}" ]; then
+    echo "Zembrik Authorizer needs an X11 display (under Wayland, Xwayland's), and DISPLAY is not set." >&2
+    exit 1
+fi
+if command -v xdpyinfo > /dev/null 2>&1 && ! xdpyinfo > /dev/null 2>&1; then
+    echo "Zembrik Authorizer needs an X11 display, and the display '$DISPLAY' cannot be reached." >&2
+    exit 1
+fi
 
 "$here/scripts/install-dependencies.sh"
 
@@ -22,4 +34,7 @@ if command -v update-desktop-database > /dev/null 2>&1 && [ -d "$applications" ]
     update-desktop-database "$applications" || true
 fi
 
-exec "$prefix/bin/zembrik-authorizer" "$@"
+echo "installed: $binary, with its desktop entry in $applications"
+echo "registered with the desktop as the handler of at-zembrik-2-fennix:// and at-zembrik-tesh:// links"
+echo "to start it later: \"$binary\" (or zembrik-authorizer from your next login, once ~/.local/bin is on PATH)"
+exec "$binary" "$@"
