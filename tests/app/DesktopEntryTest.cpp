@@ -16,8 +16,9 @@ TEST (DesktopEntry, InstalledEntryLetsXdgOpenDeliverRedirectToRunningInstance)
     namespace fs = std::filesystem;
     char pattern[] = "/tmp/zembrik-desktop-test-XXXXXX";
     const fs::path root = ::mkdtemp (pattern);
+    // Removed however the test ends, also after a failed assertion.
     const auto removeRoot = [] (const fs::path* path) { std::error_code ignored; fs::remove_all (*path, ignored); };
-    const std::unique_ptr<const fs::path, decltype (removeRoot)> removedAtTheEnd (&root, removeRoot);   // also after a failed assertion
+    const std::unique_ptr<const fs::path, decltype (removeRoot)> removal (&root, removeRoot);
     const auto prefix = (root / "prefix").string(), dataHome = prefix + "/share", runtime = (root / "runtime").string();
     fs::create_directories (runtime);
     fs::create_directories (root / "config");
