@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 // Installed into a private prefix and registered in private XDG folders, the desktop entry makes
@@ -15,6 +16,9 @@ TEST (DesktopEntry, InstalledEntryLetsXdgOpenDeliverRedirectToRunningInstance)
     namespace fs = std::filesystem;
     char pattern[] = "/tmp/zembrik-desktop-test-XXXXXX";
     const fs::path root = ::mkdtemp (pattern);
+    // Removed however the test ends, also after a failed assertion.
+    const auto removeRoot = [] (const fs::path* path) { std::error_code ignored; fs::remove_all (*path, ignored); };
+    const std::unique_ptr<const fs::path, decltype (removeRoot)> removal (&root, removeRoot);
     const auto prefix = (root / "prefix").string(), dataHome = prefix + "/share", runtime = (root / "runtime").string();
     fs::create_directories (runtime);
     fs::create_directories (root / "config");
@@ -34,7 +38,7 @@ TEST (DesktopEntry, InstalledEntryLetsXdgOpenDeliverRedirectToRunningInstance)
     // consults for scheme handlers only in a graphical session. The launch hands off without
     // opening the display, so naming one is enough.
     const processlauncher::EnvironmentChanges environment {
-        { "DISPLAY", ":31999" }, { "WAYLAND_DISPLAY", std::nullopt }, { "BROWSER", std::nullopt },
+        { "DISPLAY", ":31999" }, { "WAYLAND_DISPLAY", std::nullopt }, { "BROWSER", std::nullopt }, { "HOME", root.string() },
         { "XDG_DATA_HOME", dataHome }, { "XDG_CONFIG_HOME", (root / "config").string() }, { "XDG_RUNTIME_DIR", runtime },
         { "XDG_CURRENT_DESKTOP", std::nullopt }, { "DESKTOP_SESSION", std::nullopt },
         { "KDE_FULL_SESSION", std::nullopt }, { "GNOME_DESKTOP_SESSION_ID", std::nullopt }
@@ -56,5 +60,4 @@ TEST (DesktopEntry, InstalledEntryLetsXdgOpenDeliverRedirectToRunningInstance)
     EXPECT_EQ (received, (std::vector<InstanceChannel::Message> { { InstanceChannel::Message::Kind::url,
                                                                     "at-zembrik-tesh://oauth2?code=fromdesktop" } }));
     instance.stopListening();
-    fs::remove_all (root);
 }

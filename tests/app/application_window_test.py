@@ -66,7 +66,10 @@ class ApplicationWindowTest(unittest.TestCase):
         self.runtime = tempfile.mkdtemp(prefix="zembrik-app-test-")
         os.chmod(self.runtime, 0o700)
         self.server = PrivateXServer()
-        self.environment = dict(os.environ, DISPLAY=self.server.name, XDG_RUNTIME_DIR=self.runtime)
+        # The memory backend keeps the gsettings that the framework starts, and may leave running,
+        # from writing dconf files into the runtime folder after it has been removed.
+        self.environment = dict(os.environ, DISPLAY=self.server.name, XDG_RUNTIME_DIR=self.runtime,
+                                GSETTINGS_BACKEND="memory")
         # In the sanitizer build: libX11, which the framework loads and unloads itself, leaves
         # allocations behind at exit that no code of ours makes; every other finding still fails.
         self.environment["ASAN_OPTIONS"] = ":".join(

@@ -4,9 +4,10 @@ sign-in button to the completed or the failed page, against a real HTTPS account
 
 Everything runs in a private mount and network namespace that the test makes itself, so nothing on
 the machine changes: the account host resolves to 127.0.0.1 there, the test authority is the only
-trusted one, /Applications is a tmpfs holding recorders of the product launches, and an xdg-open
-earlier on PATH records what the application opens in the browser. Redirects reach the application
-the way the desktop delivers them: the real xdg-open of a registered desktop entry.
+trusted one, /Applications (in a root of the namespace's own) holds recorders of the product
+launches, and an xdg-open earlier on PATH records what the application opens in the browser.
+Redirects reach the application the way the desktop delivers them: the real xdg-open of a
+registered desktop entry.
 """
 
 import argparse
@@ -27,6 +28,8 @@ SKIP = 77
 
 CONFIG = None   # command-line settings, filled in by main()
 WORLD = None    # the namespace's shared services, set up once per process
+# Without --no-mtab, mount would make /run/mount for its table on the machine's own /run.
+MOUNT = ["mount", "--no-mtab"]
 
 
 def wait_for(predicate, timeout, interval=0.05, what="condition"):
@@ -90,10 +93,14 @@ def enter_namespace(script, arguments):
         reason = (trial.stderr.strip().splitlines() or ["unshare failed"])[-1]
         print(f"skipped: cannot make a private mount and network namespace here ({reason})")
         return SKIP
-    # The recorders are mounted over /Applications inside the namespace; the mount point itself
-    # must exist outside it.
-    os.makedirs("/Applications", exist_ok=True)
-    return subprocess.call([*command, sys.executable, os.path.abspath(script), "--inside", *arguments])
+    # The scratch folder is made and removed out here: inside, the namespace's root is mounted on a
+    # folder in it, which cannot go while the namespace lasts.
+    scratch = tempfile.mkdtemp(prefix="zembrik-e2e-")
+    try:
+        return subprocess.call([*command, sys.executable, os.path.abspath(script), "--inside",
+                                "--scratch", scratch, *arguments])
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
 
 
 def make_visible_mounts_private():
@@ -102,7 +109,7 @@ def make_visible_mounts_private():
     identifiers = {identifier for _, _, identifier in points}
     for point, parent, _ in points:
         if parent not in identifiers:
-            subprocess.run(["mount", "--make-rprivate", point], capture_output=True)
+            subprocess.run([*MOUNT, "--make-rprivate", point], capture_output=True)
 
 
 class World:
@@ -113,14 +120,14 @@ class World:
         self.config = config
         self.processes = []
         self.mounts = []
-        self.root = tempfile.mkdtemp(prefix="zembrik-e2e-")
+        self.root = config.scratch
         if getattr(config, "outside_pid", None) is not None:
             make_visible_mounts_private()
 
         # /tmp stays shared, so that a checkout or build tree there stays in sight: parallel X
         # servers keep apart through its lock files, as -displayfd picks a free display. The
         # keymaps the servers compile at start get a folder of their own.
-        self.mount("/Applications", "-t", "tmpfs", "-o", "mode=0755", "tmpfs")
+        self.enter_own_root()
         self.launch_log = "/Applications/launches.log"
         if os.path.isdir("/var/lib/xkb"):
             self.mount("/var/lib/xkb", "-t", "tmpfs", "tmpfs")
@@ -141,6 +148,31 @@ class World:
         self.start_account_service()
         self.register_application()
 
+    def enter_own_root(self):
+        """Changes into a root of its own: a tmpfs holding every entry of the machine's / and an
+        /Applications. A mount point made on the machine's / would stay there, namespace or not."""
+        root = os.path.join(self.root, "root")
+        os.mkdir(root)
+        self.mount(root, "-t", "tmpfs", "-o", "mode=0755", "tmpfs")
+        # Left out of the copies below, so that the tree holds no copy of itself.
+        run([*MOUNT, "--make-unbindable", root])
+        for name in os.listdir("/"):
+            source, target = "/" + name, os.path.join(root, name)
+            if name == "Applications":
+                continue
+            if os.path.islink(source):
+                os.symlink(os.readlink(source), target)
+            elif os.path.isdir(source):
+                os.mkdir(target)
+                run([*MOUNT, "--rbind", source, target])
+            else:
+                open(target, "w").close()
+                run([*MOUNT, "--bind", source, target])
+        os.mkdir(os.path.join(root, "Applications"))
+        os.chmod(os.path.join(root, "Applications"), 0o755)
+        os.chroot(root)
+        os.chdir("/")
+
     def bind_file(self, name, content, target):
         path = os.path.join(self.root, name)
         with open(path, "w") as file:
@@ -149,7 +181,7 @@ class World:
 
     def mount(self, target, *arguments):
         """Mounts over target, and takes it back when the mount shows outside the namespace."""
-        run(["mount", *arguments, target])
+        run([*MOUNT, *arguments, target])
         self.mounts.append(target)
         outside = getattr(self.config, "outside_pid", None)
         if outside is not None:
@@ -157,13 +189,12 @@ class World:
             seen_inside = os.stat(target)
             if (seen_outside.st_dev, seen_outside.st_ino) == (seen_inside.st_dev, seen_inside.st_ino):
                 self.unmount_all()
-                shutil.rmtree(self.root, ignore_errors=True)
                 raise NotContained(target)
 
     def unmount_all(self):
         # Only needed when mounts reach outside; the namespace's own go with it.
         for target in reversed(self.mounts):
-            subprocess.run(["umount", target], capture_output=True)
+            subprocess.run(["umount", "--no-mtab", target], capture_output=True)
         self.mounts = []
 
     def start_x_server(self):
@@ -214,6 +245,8 @@ class World:
             "XDG_DATA_DIRS": "/usr/share",
             "XDG_CONFIG_HOME": self.config_home,
             "LANG": "C.UTF-8",
+            # The gsettings that the framework starts, and may leave running, write no dconf files.
+            "GSETTINGS_BACKEND": "memory",
         }
         if runtime_dir:
             environment["XDG_RUNTIME_DIR"] = runtime_dir
@@ -246,7 +279,6 @@ class World:
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
-        shutil.rmtree(self.root, ignore_errors=True)
 
 
 class Session:
@@ -378,6 +410,8 @@ BUTTONS = {
     "retryButton": (98, 493, 100, 50),
     "helpButton": (253, 493, 100, 50),
 }
+# Where the warning box draws its message lines.
+BOX_MESSAGE_AREA = "440x36+80+62"
 
 
 class SignInTest(unittest.TestCase):
@@ -416,8 +450,11 @@ class SignInTest(unittest.TestCase):
         """The warning box over the window: its screenshot is kept, then it is closed."""
         windows = session.find_windows(2, timeout=20)
         box = next(window for window in windows if window != session.window)
-        time.sleep(1.0)   # the box paints itself after it is mapped
-        shot = session.screenshot(name, box)
+        # The box paints itself some time after it is mapped; then its message lines show.
+        def painted():
+            shot = session.screenshot(name, box)
+            return shot if distinct_colours(shot, BOX_MESSAGE_AREA) > 4 else None
+        shot = wait_for(painted, 20, interval=0.2, what="the box's message")
         close_box(session, box)
         return shot
 
@@ -541,7 +578,7 @@ class SignInTest(unittest.TestCase):
         session.deliver_redirect("at-zembrik-2-fennix://oauth2?code=ja")
         shot = self.assert_box_shown_and_close(session, "japanese-box")
         # The message lines lie here; a typeface without Japanese glyphs would leave them blank.
-        self.assertGreater(distinct_colours(shot, "440x36+80+62"), 4, "the box must draw its text")
+        self.assertGreater(distinct_colours(shot, BOX_MESSAGE_AREA), 4, "the box must draw its text")
         session.wait_for_page("failed")
 
 
@@ -592,6 +629,7 @@ def main():
     parser.add_argument("--tesh-client-secret", required=True)
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
     parser.add_argument("--outside-pid", type=int, help=argparse.SUPPRESS)
+    parser.add_argument("--scratch", help=argparse.SUPPRESS)
     CONFIG, rest = parser.parse_known_args()
 
     if not CONFIG.inside:

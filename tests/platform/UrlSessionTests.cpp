@@ -120,17 +120,19 @@ TEST_F (UrlSessionTest, CompletesOnceOnAnotherThreadWithTheRawBodyOrOneTransport
         const auto result = run (requestFor (c.path));
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
 
-        if (totalLimit)
-        {
-            EXPECT_GE (took.count(), *totalLimit);
-            EXPECT_LT (took.count(), *totalLimit + 1.0);
-        }
-
         EXPECT_EQ (result.completions, 1);
         EXPECT_NE (result.thread, std::this_thread::get_id());
         EXPECT_EQ (result.errorCode(), c.error);
         EXPECT_EQ (result.response.has_value(), ! c.error);
         EXPECT_EQ (result.data.has_value(), ! c.error);
+
+        // The outcome shows that the limit ended it. The bounds only rule out an early end and a
+        // hang, with room for libcurl's whole milliseconds below and a loaded machine above.
+        if (totalLimit)
+        {
+            EXPECT_GE (took.count(), *totalLimit - 0.1);
+            EXPECT_LT (took.count(), *totalLimit * 5);
+        }
 
         if (! c.error)
         {
@@ -221,7 +223,7 @@ TEST (UrlSessionTransport, MissingLibraryFailsEveryExchangeAndSaysWhyOnce)
 
     const auto fails = [] { return run (requestFor ("/api/user")).errorCode() == UrlError::Code::unknown; };
     EXPECT_EXIT (::_exit (fails() && fails() ? 0 : 1), ::testing::ExitedWithCode (0),
-                 "^(JUCE v[^\n]*\n)?Zembrik Authorizer cannot reach the account service: libcurl\\.so\\.4 could not be loaded "
+                 "^Zembrik Authorizer cannot reach the account service: libcurl\\.so\\.4 could not be loaded "
                  "\\([^\n]*libcurl\\.so\\.4: file too short\\)\\.\n$");
 
     ::unsetenv ("LD_LIBRARY_PATH");
