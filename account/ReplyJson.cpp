@@ -66,11 +66,15 @@ namespace
         bool boolean (bool) override               { return value(); }
         bool string (string_t&) override           { return value(); }
         bool binary (binary_t&) override           { return false; }
-        bool key (string_t& name) override         { return ++members <= maximumReplyMembers && name.size() <= maximumReplyNameLength; }
         bool start_object (std::size_t) override   { return value() && ++depth <= maximumReplyNesting; }
         bool start_array (std::size_t) override    { return value() && ++depth <= maximumReplyNesting; }
         bool end_object() override                 { --depth; return true; }
         bool end_array() override                  { --depth; return true; }
+
+        bool key (string_t& name) override
+        {
+            return ++members <= maximumReplyMembers && name.size() <= maximumReplyNameLength;
+        }
 
         bool number_integer (number_integer_t number) override
         {
