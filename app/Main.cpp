@@ -19,44 +19,34 @@ int main (int argc, char* argv[])
     {
         channel.emplace (*folder);
 
-        // The folder cannot hold the lock file or socket: no instance is to blame, and no retry helps.
-        const auto reportUnusableChannel = [&channel]
-        {
-            std::cerr << "Zembrik Authorizer " << channel->getProblem() << std::endl;
-            return 3;
-        };
-
         // The running instance would drop such a message, and no retry changes that; the first
         // launch still becomes the instance.
-        if (! launch.message)
-        {
-            if (! channel->claim())
-            {
-                if (! channel->getProblem().empty())
-                    return reportUnusableChannel();
+        using Outcome = InstanceChannel::Outcome;
+        const auto outcome = launch.message ? channel->claimOrHandOff (*launch.message)
+                                            : (channel->claim() ? Outcome::becameInstance : Outcome::failed);
 
+        if (outcome == Outcome::handedOff)
+            return 0;
+
+        if (outcome == Outcome::failed)
+        {
+            // The folder cannot hold the lock file or socket: no instance is to blame, and no
+            // retry helps.
+            if (! channel->getProblem().empty())
+            {
+                std::cerr << "Zembrik Authorizer " << channel->getProblem() << std::endl;
+                return 3;
+            }
+
+            if (! launch.message)
+            {
                 std::cerr << "Zembrik Authorizer: " << launch.problem << std::endl;
                 return 2;
             }
-        }
-        else
-        {
-            switch (channel->claimOrHandOff (*launch.message))
-            {
-                case InstanceChannel::Outcome::handedOff:
-                    return 0;
 
-                case InstanceChannel::Outcome::failed:
-                    if (! channel->getProblem().empty())
-                        return reportUnusableChannel();
-
-                    std::cerr << "Zembrik Authorizer could not reach its running instance in time, so this "
-                                 "launch was not delivered. Please try again." << std::endl;
-                    return 1;
-
-                case InstanceChannel::Outcome::becameInstance:
-                    break;
-            }
+            std::cerr << "Zembrik Authorizer could not reach its running instance in time, so this "
+                         "launch was not delivered. Please try again." << std::endl;
+            return 1;
         }
     }
     else
