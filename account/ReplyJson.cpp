@@ -102,6 +102,58 @@ namespace
         int members = 0;
         int values = 0;
     };
+
+    /** The code unit of the escape "\\uXXXX" at `at`, or -1 when none stands there. */
+    int escapedCodeUnit (std::string_view text, std::size_t at)
+    {
+        if (at + 6 > text.size() || text.compare (at, 2, "\\u") != 0)
+            return -1;
+
+        int value = 0;
+
+        for (const auto c : text.substr (at + 2, 4))
+            value = value * 16 + (c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+
+        return value;
+    }
+
+    /** The standard text with every escaped surrogate pair written as the UTF-8 of its character.
+        The framework's parser would write each half of a pair as a character of its own, which is
+        not UTF-8, and a token read so would go out changed. In standard JSON a backslash only
+        ever starts an escape inside a string.
+    */
+    std::string withSurrogatePairsJoined (std::string_view text)
+    {
+        std::string joined;
+        joined.reserve (text.size());
+
+        for (std::size_t i = 0; i < text.size(); ++i)
+        {
+            if (text[i] != '\\')
+            {
+                joined += text[i];
+                continue;
+            }
+
+            const auto high = escapedCodeUnit (text, i), low = escapedCodeUnit (text, i + 6);
+
+            if (high < 0xd800 || high > 0xdbff || low < 0xdc00 || low > 0xdfff)
+            {
+                joined.append (text.substr (i, 2));   // an escaped backslash too: its second half starts nothing
+                ++i;
+                continue;
+            }
+
+            const auto character = 0x10000 + ((high - 0xd800) << 10) + (low - 0xdc00);
+            joined += (char) (0xf0 | (character >> 18));
+            joined += (char) (0x80 | ((character >> 12) & 0x3f));
+            joined += (char) (0x80 | ((character >> 6) & 0x3f));
+            joined += (char) (0x80 | (character & 0x3f));
+            i += 11;
+        }
+
+        return joined;
+    }
 }
 
 juce::Result parseReplyJson (const std::string& utf8, juce::var& result)
@@ -124,5 +176,6 @@ juce::Result parseReplyJson (const std::string& utf8, juce::var& result)
         return juce::Result::fail ("the reply could not be read");
     }
 
-    return juce::JSON::parse (juce::String::fromUTF8 (text.data(), static_cast<int> (text.size())), result);
+    const auto joined = withSurrogatePairsJoined (text);
+    return juce::JSON::parse (juce::String::fromUTF8 (joined.data(), static_cast<int> (joined.size())), result);
 }

@@ -37,7 +37,9 @@ inline constexpr int maximumReplyValues = 100000;
     with at most maximumReplyMembers object members, none named longer than
     maximumReplyNameLength, and at most maximumReplyValues values; every number one that the
     framework reads without overflow (an integer part that fits a signed 64-bit integer, an
-    exponent within a double's range). On such text both readings agree. Fails for any other text,
-    for text the framework then rejects, and for empty text.
+    exponent within a double's range). The framework then reads that text with each escaped
+    surrogate pair written out as its character, so that its reading is the standard one, strings
+    byte for byte. Fails for any other text, for text the framework then rejects, and for empty
+    text.
 */
 [[nodiscard]] juce::Result parseReplyJson (const std::string& utf8, juce::var& result);

@@ -146,7 +146,7 @@ TEST_F (AccountAccessorTest, FailedExchangeKeepsEarlierTokensAndEveryRequestAsks
     }
 }
 
-TEST_F (AccountAccessorTest, ReplyWithoutARefreshTokenOrCutByANulIsAccepted)
+TEST_F (AccountAccessorTest, ReplyWithoutARefreshTokenOrCutByANulIsAcceptedAndTokensAreKeptAsStandardJsonReadsThem)
 {
     signInOnce();
     service.setScript (tokenScript (R"({ "body": "{\"access_token\":\"only-access\"}" })"));
@@ -167,6 +167,12 @@ TEST_F (AccountAccessorTest, ReplyWithoutARefreshTokenOrCutByANulIsAccepted)
     EXPECT_TRUE (accessor.requestAccessToken());
     EXPECT_EQ (accessor.accessToken, "[[[");
     EXPECT_EQ (accessor.refreshToken, "");
+
+    // Escaped pairs are kept as the standard reads them, byte for byte.
+    service.setScript (tokenScript (R"({ "body": "{\"access_token\":\"tok\\ud83d\\ude00en\",\"refresh_token\":\"\\uD83D\\uDE00\"}" })"));
+    EXPECT_TRUE (accessor.requestAccessToken());
+    EXPECT_EQ (accessor.accessToken, "tok\xF0\x9F\x98\x80" "en");
+    EXPECT_EQ (accessor.refreshToken, "\xF0\x9F\x98\x80");
 }
 
 //==================================================================================================
@@ -304,7 +310,7 @@ TEST (ReplyJson, TextThatIsNotOneStandardJsonValueWithinTheBoundsIsRefused)
         { "objects nested one level too deep", repeated (R"({"a":)", maximumReplyNesting + 1) + "1" + std::string (maximumReplyNesting + 1, '}') },
         { "one member too many", objectsWithMembers (maximumReplyMembers + 1) },
         { "a member name one byte too long", "{\"" + std::string (maximumReplyNameLength + 1, 'n') + "\":1}" },
-        { "one value too many", "[" + repeated ("[],", maximumReplyValues - 1) + "[]]" },
+        { "one value too many, of every kind", R"([{},"",1,-1,1.5,true,null,)" + repeated ("[],", maximumReplyValues - 8) + "[]]" },
         { "an integer past 64 bits", "[9223372036854775808]" },
         { "a negative integer past 64 bits", "[-9223372036854775808]" },
         { "an integer part past 64 bits", "[99999999999999999999.5]" },
@@ -326,16 +332,28 @@ TEST (ReplyJson, StandardJsonAtTheBoundsReadsAsTheFrameworkReadsIt)
 {
     juce::var parsed;
     ASSERT_TRUE (parseReplyJson (R"( [9223372036854775807, -9223372036854775807, 9223372036854775807.5, 1e-308,
-                                      "\u00e9\n\"\\\/", {"a": [true, false, null]}] )", parsed).wasOk());
-    ASSERT_EQ (parsed.size(), 6);
+                                      -0.5, -1.5e3, -9223372036854775807.5,
+                                      "\u00e9\n\"\\\/", {"a": [true, false, null]},
+                                      "tok\ud83d\ude00en", "\\ud83d\\ude00", {"\uD83D\uDE00": 1}] )", parsed).wasOk());
+    ASSERT_EQ (parsed.size(), 12);
     EXPECT_EQ ((juce::int64) parsed[0], std::numeric_limits<juce::int64>::max());
     EXPECT_EQ ((juce::int64) parsed[1], -std::numeric_limits<juce::int64>::max());
     EXPECT_DOUBLE_EQ ((double) parsed[2], 9223372036854775807.5);
     EXPECT_DOUBLE_EQ ((double) parsed[3], 1e-308);
-    EXPECT_EQ (parsed[4].toString(), juce::String::fromUTF8 ("\xC3\xA9\n\"\\/"));
-    EXPECT_TRUE ((bool) parsed[5]["a"][0]);
+    EXPECT_DOUBLE_EQ ((double) parsed[4], -0.5);
+    EXPECT_DOUBLE_EQ ((double) parsed[5], -1500.0);
+    EXPECT_DOUBLE_EQ ((double) parsed[6], -9223372036854775807.5);
+    EXPECT_EQ (parsed[7].toString(), juce::String::fromUTF8 ("\xC3\xA9\n\"\\/"));
+    EXPECT_TRUE ((bool) parsed[8]["a"][0]);
+
+    // An escaped pair is one character, in its UTF-8, as the standard reads it; an escaped
+    // backslash in front of the same letters escapes nothing.
+    EXPECT_EQ (parsed[9].toString().toStdString(), "tok\xF0\x9F\x98\x80" "en");
+    EXPECT_EQ (parsed[10].toString().toStdString(), "\\ud83d\\ude00");
+    EXPECT_TRUE (parsed[11].hasProperty (juce::Identifier (juce::String::fromUTF8 ("\xF0\x9F\x98\x80"))));
 
     EXPECT_TRUE (parseReplyJson (std::string (maximumReplyNesting, '[') + std::string (maximumReplyNesting, ']'), parsed).wasOk());
+    EXPECT_TRUE (parseReplyJson ("[" + repeated ("[],", maximumReplyNesting) + "[]]", parsed).wasOk());   // side by side
     ASSERT_TRUE (parseReplyJson (objectsWithMembers (maximumReplyMembers), parsed).wasOk());
     EXPECT_EQ (parsed.size(), maximumReplyMembers);
     EXPECT_TRUE (parseReplyJson ("{\"" + std::string (maximumReplyNameLength, 'n') + "\":1}", parsed).wasOk());

@@ -315,6 +315,7 @@ TEST_F (MainComponentTest, TransactionResultPicksThePageAndTheBoxInTheUsersLangu
         { "en_GB.UTF-8", profile (R"({ "drop": true })"), 4 },
         { "en_GB.UTF-8", profile (R"({ "status": 401, "body": "{\"error\":\"unauthorized\"}" })"), 0 },
         { "en_GB.UTF-8", profile (R"({ "body": " [] " })"), 0 },
+        { "en_GB.UTF-8", profile (R"({ "body": "{\"name\":\"Test \\ud83d\\ude00\"}" })"), 0 },   // escaped as Python's json does
         { "ja_JP.UTF-8", token (R"({ "status": 500, "body": "{}" })"), 3 },
         { "ja_JP.UTF-8", profile (R"({ "body": "<html></html>" })"), 4 },
     };
