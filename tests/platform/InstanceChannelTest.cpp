@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -127,17 +128,28 @@ namespace
         }
     }
 
+    /** Sends a command line on a connected socket, with its confirmation behind it if told to. */
+    bool sendCommandLine (int socket, const std::string& text, bool confirm)
+    {
+        const auto bytes = header ('C', (std::uint32_t) text.size()) + text + (confirm ? "C" : "");
+        return ::send (socket, bytes.data(), bytes.size(), MSG_NOSIGNAL) == (ssize_t) bytes.size();
+    }
+
+    /** Sends a command line without its confirmation and reads the acknowledgement. */
+    bool isAcknowledged (int socket, const std::string& text)
+    {
+        char reply = 0;
+        return sendCommandLine (socket, text, false) && ::recv (socket, &reply, 1, 0) == 1 && reply == 'A';
+    }
+
     /** A sender that wrote a command line without its confirmation and read the acknowledgement,
         its socket still open; -1 when no acknowledgement came.
     */
     int acknowledgedButSilent (const std::string& socketPath, const std::string& text)
     {
         const int fd = connectTo (socketPath);
-        const auto bytes = header ('C', (std::uint32_t) text.size()) + text;
-        char reply = 0;
 
-        if (fd >= 0 && ::send (fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == (ssize_t) bytes.size()
-            && ::recv (fd, &reply, 1, 0) == 1 && reply == 'A')
+        if (fd >= 0 && isAcknowledged (fd, text))
             return fd;
 
         ::close (fd);
@@ -150,10 +162,9 @@ namespace
     bool sendConfirmedOn (int socket, const std::string& socketPath, const std::string& text)
     {
         const auto address = addressOf (socketPath);
-        const auto bytes = header ('C', (std::uint32_t) text.size()) + text + "C";
 
         return ::connect (socket, reinterpret_cast<const sockaddr*> (&address), sizeof (address)) == 0
-            && ::send (socket, bytes.data(), bytes.size(), MSG_NOSIGNAL) == (ssize_t) bytes.size();
+            && sendCommandLine (socket, text, true);
     }
 
     /** The share of one processor that this process used while `wait` ran and for a second at
@@ -364,29 +375,38 @@ TEST (InstanceChannel, PollFailingOverTheDescriptorLimitNeitherEndsNorSpinsTheLi
     TemporaryFolder temporary;
     RunningInstance instance (temporary.path);
     const auto socketPath = instance.channel.getSocketPath();
+    const auto madeWhileItCanBe = [] { return ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0); };
 
-    // Three connections that hold their places until their time is up ...
+    // Two connections that will send later, then three that hold their places until their time is
+    // up. Connections are taken in turn, so each acknowledgement shows the earlier ones taken.
+    const int waker = connectTo (socketPath), early = connectTo (socketPath);
     std::vector<int> silent;
 
     for (int i = 0; i < 3; ++i)
-    {
         silent.push_back (acknowledgedButSilent (socketPath, "silent"));
-        ASSERT_GE (silent.back(), 0);
-    }
 
-    const int launch = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);   // made while it can be
-    ASSERT_GE (launch, 0);
+    for (const auto fd : { waker, early, silent[0], silent[1], silent[2] })
+        ASSERT_GE (fd, 0);
+
+    const int launch = madeWhileItCanBe(), second = madeWhileItCanBe(), third = madeWhileItCanBe();
+    ASSERT_TRUE (launch >= 0 && second >= 0 && third >= 0);
 
     {
         LowDescriptorLimit limit (3);
 
-        // ... and a launch that wakes the listener: from now on it polls five descriptors, more
-        // than the limit allows. The connections still end when their time is up.
+        // Once the waker's frame is acknowledged, the listener has left the poll it was in; each
+        // poll from now on asks for seven descriptors, more than the limit allows.
+        EXPECT_TRUE (isAcknowledged (waker, "waker"));
+
+        // A frame and its confirmation that arrive while polls fail are served all the same; a
+        // new launch waits, as nothing can be accepted; the others still end when their time is up.
+        ASSERT_TRUE (sendCommandLine (early, "early", true));
+        EXPECT_EQ (repliesUntilEnd (early), "A");
         ASSERT_TRUE (sendConfirmedOn (launch, socketPath, "pending"));
 
         EXPECT_LT (cpuShareDuring ([&]
         {
-            for (const auto fd : silent)
+            for (const auto fd : { waker, silent[0], silent[1], silent[2] })
                 EXPECT_EQ (repliesUntilEnd (fd), "");
         }), 0.1);
     }
@@ -394,14 +414,37 @@ TEST (InstanceChannel, PollFailingOverTheDescriptorLimitNeitherEndsNorSpinsTheLi
     // The listener lives on: the launch is taken once descriptors can be made.
     EXPECT_EQ (repliesUntilEnd (launch), "A");
     EXPECT_TRUE (InstanceChannel::sendMessage (temporary.path, { Kind::commandLine, "after" }, 10s));
-    ASSERT_TRUE (waitFor (instance.received, 2));
+
+    // With no connection open, a failed poll waits only a moment too, so a launch that came
+    // meanwhile is taken once the limit is back.
+    {
+        LowDescriptorLimit limit (1);
+        ASSERT_TRUE (sendConfirmedOn (second, socketPath, "second"));
+        EXPECT_LT (cpuShareDuring ([] {}), 0.1);
+    }
+
+    EXPECT_EQ (repliesUntilEnd (second), "A");
+    ASSERT_TRUE (waitFor (instance.received, 4));
     juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
-    EXPECT_EQ (instance.received, (std::vector<Message> { { Kind::commandLine, "pending" }, { Kind::commandLine, "after" } }));
+    EXPECT_EQ (instance.received, (std::vector<Message> { { Kind::commandLine, "early" }, { Kind::commandLine, "pending" },
+                                                          { Kind::commandLine, "after" }, { Kind::commandLine, "second" } }));
 
-    for (const auto fd : silent)
+    // Where even the wait on the wake-up alone fails, the listener still ends when asked to.
+    // Should it not, it would once the limit is back, so the test ends either way.
+    std::future<void> stopped;
+
+    {
+        LowDescriptorLimit limit (0);
+        ASSERT_TRUE (sendConfirmedOn (third, socketPath, "third"));   // wakes the listener into failing polls
+        EXPECT_LT (cpuShareDuring ([] {}), 0.1);
+        stopped = std::async (std::launch::async, [&] { instance.channel.stopListening(); });
+        EXPECT_EQ (stopped.wait_for (10s), std::future_status::ready);
+    }
+
+    stopped.wait();
+
+    for (const auto fd : { waker, early, launch, second, third, silent[0], silent[1], silent[2] })
         ::close (fd);
-
-    ::close (launch);
 }
 
 TEST (InstanceChannel, SenderThatGaveUpBeforeTheAcknowledgementIsNeverDelivered)
