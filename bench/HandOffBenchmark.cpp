@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <semaphore>
 #include <thread>
 #include <vector>
@@ -31,7 +32,10 @@ int main (int argc, char** argv)
     InstanceChannel instance (folder);
 
     if (instance.claimOrHandOff ({}) != InstanceChannel::Outcome::becameInstance)
+    {
+        std::filesystem::remove_all (folder);
         return 1;
+    }
 
     // The message thread waits in the framework's loop, as the application's does, so a posted
     // message wakes it at once; the rounds run on a thread of their own.
@@ -68,11 +72,11 @@ int main (int argc, char** argv)
     juce::MessageManager::getInstance()->runDispatchLoop();
     roundsThread.join();
 
+    instance.stopListening();
+    std::filesystem::remove_all (folder);
+
     if (failed)
         return 1;
-
-    instance.stopListening();
-    (void) std::system (("rm -rf '" + folder + "'").c_str());
 
     const auto handOffMedian = median (handOff);
     const auto nullMedian = median (nullProgram);

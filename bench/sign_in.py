@@ -4,13 +4,13 @@ on screen, against the local HTTPS account service, inside a private mount and n
 as the end-to-end tests make it. Prints the median next to the two bare HTTPS exchanges that the
 account benchmark measures.
 
-    bench/sign_in.py --prefix INSTALLED_PREFIX --exchange-bench PATH [--rounds N]   (as root)
+    bench/sign_in.py --prefix INSTALLED_PREFIX --account-host HOST --support-host HOST
+                     --exchange-bench PATH [--rounds N] [--exchange-rounds N]   (as root)
 """
 
 import argparse
 import os
 import statistics
-import subprocess
 import sys
 import time
 
@@ -34,28 +34,23 @@ def grab(window):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--prefix", required=True)
+    e2e.add_world_arguments(parser)
     parser.add_argument("--exchange-bench", required=True)
     parser.add_argument("--rounds", type=int, default=20)
-    parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
-    parser.add_argument("--outside-pid", type=int, help=argparse.SUPPRESS)
+    parser.add_argument("--exchange-rounds", type=int, default=50)
     arguments = parser.parse_args()
 
-    if not arguments.inside:
-        if os.geteuid() != 0:
-            print("the sign-in benchmark needs root for its private namespace")
-            return 1
+    namespace = e2e.inside_namespace()
+    if namespace is None:
         return e2e.enter_namespace(__file__, sys.argv[1:])
 
-    e2e.CONFIG = argparse.Namespace(prefix=arguments.prefix, output_dir="/tmp/bench-shots",
-                                    account_host="account.ostrel.example",
-                                    support_host="support.ostrel.example",
-                                    outside_pid=arguments.outside_pid)
-    world = e2e.WORLD = e2e.World(e2e.CONFIG)
+    e2e.CONFIG = argparse.Namespace(**vars(arguments), output_dir=os.path.join(namespace.scratch, "shots"))
+    world = e2e.WORLD = e2e.start_world(e2e.CONFIG)
+    if world is None:
+        return e2e.SKIP
     samples = []
     try:
-        exchanges = subprocess.run([arguments.exchange_bench, "50"], capture_output=True, text=True,
-                                   check=True).stdout
+        exchanges = e2e.run([arguments.exchange_bench, str(arguments.exchange_rounds)]).stdout
         connection = xdisplay.Display(world.display)
         reference = None
         for number in range(arguments.rounds + 1):

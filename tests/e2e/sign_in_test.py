@@ -14,6 +14,7 @@ import argparse
 import base64
 import json
 import os
+import shlex
 import shutil
 import signal
 import subprocess
@@ -57,8 +58,17 @@ def wait_for_count(read, count, timeout, what):
                     timeout, what=f"{count} {what}")
 
 
+class CommandFailed(Exception):
+    """A command that the tests run failed; the message holds what it said."""
+
+
 def run(command, **kwargs):
-    return subprocess.run(command, check=True, capture_output=True, text=True, **kwargs)
+    result = subprocess.run(command, capture_output=True, text=True, **kwargs)
+    if result.returncode != 0:
+        said = (result.stderr + result.stdout).strip()
+        raise CommandFailed(f"{shlex.join(command)} exited with status {result.returncode}"
+                            + (f":\n{said}" if said else ", saying nothing"))
+    return result
 
 
 class NotContained(Exception):
@@ -75,19 +85,28 @@ def mount_points():
         return None
 
 
+# How enter_namespace tells the script it runs inside where it is; see inside_namespace().
+NAMESPACE_VARIABLE = "ZEMBRIK_E2E_NAMESPACE"
+
+
 def enter_namespace(script, arguments):
-    """Runs script --inside with the arguments in a mount and network namespace of its own and
-    gives its exit status, or SKIP with the reason when this machine cannot make one."""
+    """Runs the script with the arguments, as root, in a mount and network namespace of its own and
+    gives its exit status, or prints the reason and gives SKIP when it cannot. Inside, the script
+    learns from inside_namespace() that it is there, so its command line stays its own."""
+    if os.geteuid() != 0 or not shutil.which("unshare"):
+        print("skipped: needs root to make a private mount and network namespace")
+        return SKIP
     points = mount_points()
     if points is None:
         print("skipped: needs /proc to make a private mount and network namespace")
         return SKIP
     command = ["unshare", "--mount", "--net", "--fork"]
+    inside = {"outside_pid": None}
     if not any(point == "/" for point, _, _ in points):
         # In a plain chroot and some containers, / is no mount point, so unshare cannot make the
         # mounts private; the inside checks each of its mounts against this process's view.
         command += ["--propagation", "unchanged"]
-        arguments = [*arguments, "--outside-pid", str(os.getpid())]
+        inside["outside_pid"] = os.getpid()
     trial = subprocess.run([*command, "true"], capture_output=True, text=True)
     if trial.returncode != 0:
         reason = (trial.stderr.strip().splitlines() or ["unshare failed"])[-1]
@@ -95,12 +114,27 @@ def enter_namespace(script, arguments):
         return SKIP
     # The scratch folder is made and removed out here: inside, the namespace's root is mounted on a
     # folder in it, which cannot go while the namespace lasts.
-    scratch = tempfile.mkdtemp(prefix="zembrik-e2e-")
+    inside["scratch"] = tempfile.mkdtemp(prefix="zembrik-e2e-")
     try:
-        return subprocess.call([*command, sys.executable, os.path.abspath(script), "--inside",
-                                "--scratch", scratch, *arguments])
+        return subprocess.call([*command, sys.executable, os.path.abspath(script), *arguments],
+                               env=dict(os.environ, **{NAMESPACE_VARIABLE: json.dumps(inside)}))
     finally:
-        shutil.rmtree(scratch, ignore_errors=True)
+        shutil.rmtree(inside["scratch"], ignore_errors=True)
+
+
+def inside_namespace():
+    """In a script that enter_namespace runs: its scratch folder, and the PID of a process that
+    sees the machine's mounts when this namespace's mounts may reach them (else None). Outside:
+    None."""
+    text = os.environ.get(NAMESPACE_VARIABLE)
+    return argparse.Namespace(**json.loads(text)) if text else None
+
+
+def add_world_arguments(parser):
+    """The command-line settings that World reads."""
+    parser.add_argument("--prefix", required=True, help="where the application is installed")
+    parser.add_argument("--account-host", required=True)
+    parser.add_argument("--support-host", required=True)
 
 
 def make_visible_mounts_private():
@@ -120,20 +154,24 @@ class World:
         self.config = config
         self.processes = []
         self.mounts = []
-        self.root = config.scratch
-        if getattr(config, "outside_pid", None) is not None:
+        namespace = inside_namespace()
+        self.root, self.outside_pid = namespace.scratch, namespace.outside_pid
+        if self.outside_pid is not None:
             make_visible_mounts_private()
 
-        # /tmp stays shared, so that a checkout or build tree there stays in sight: parallel X
-        # servers keep apart through its lock files, as -displayfd picks a free display. The
-        # keymaps the servers compile at start get a folder of their own.
+        # /tmp stays shared, so that a checkout or build tree there stays in sight. An X server in
+        # another namespace may take the same display number, as its abstract socket is its
+        # network namespace's own, and then replace the socket file of that number; so the socket
+        # files get a folder of their own, as do the keymaps the servers compile at start.
         self.enter_own_root()
         self.launch_log = "/Applications/launches.log"
+        if not os.path.isdir("/tmp/.X11-unix"):   # made as any X server makes it
+            os.makedirs("/tmp/.X11-unix", exist_ok=True)
+            os.chmod("/tmp/.X11-unix", 0o1777)
+        self.mount("/tmp/.X11-unix", "-t", "tmpfs", "-o", "mode=1777", "tmpfs")
         if os.path.isdir("/var/lib/xkb"):
             self.mount("/var/lib/xkb", "-t", "tmpfs", "tmpfs")
         run(["ip", "link", "set", "lo", "up"])
-        self.bind_file("hosts", f"127.0.0.1 localhost {config.account_host} {config.support_host}\n"
-                                "::1 localhost\n", "/etc/hosts")
         with open(os.path.join(TESTS, "certs", "ca.pem")) as authority:
             self.bind_file("ca-bundle.crt", authority.read(), "/etc/ssl/certs/ca-certificates.crt")
         for name in ("Ostrel Zembrik", "Ostrel Zembrik Tesh", "Ostrel Zembrik Plundar"):
@@ -149,29 +187,39 @@ class World:
         self.register_application()
 
     def enter_own_root(self):
-        """Changes into a root of its own: a tmpfs holding every entry of the machine's / and an
-        /Applications. A mount point made on the machine's / would stay there, namespace or not."""
+        """Changes into a root of its own: a tmpfs holding every entry of the machine's / but /etc,
+        an /Applications, and an /etc that holds every entry of the machine's but its hosts file,
+        which is the test's. A mount point made on the machine's / or /etc, as over an /etc/hosts
+        that a minimal system lacks, would stay there, namespace or not."""
         root = os.path.join(self.root, "root")
-        os.mkdir(root)
-        self.mount(root, "-t", "tmpfs", "-o", "mode=0755", "tmpfs")
-        # Left out of the copies below, so that the tree holds no copy of itself.
-        run([*MOUNT, "--make-unbindable", root])
-        for name in os.listdir("/"):
-            source, target = "/" + name, os.path.join(root, name)
-            if name == "Applications":
-                continue
-            if os.path.islink(source):
-                os.symlink(os.readlink(source), target)
-            elif os.path.isdir(source):
-                os.mkdir(target)
-                run([*MOUNT, "--rbind", source, target])
-            else:
-                open(target, "w").close()
-                run([*MOUNT, "--bind", source, target])
+        self.mirror("/", root, besides={"Applications", "etc"})
+        self.mirror("/etc", os.path.join(root, "etc"), besides={"hosts"})
+        with open(os.path.join(root, "etc", "hosts"), "w") as hosts:
+            hosts.write(f"127.0.0.1 localhost {self.config.account_host} {self.config.support_host}\n"
+                        "::1 localhost\n")
         os.mkdir(os.path.join(root, "Applications"))
         os.chmod(os.path.join(root, "Applications"), 0o755)
         os.chroot(root)
         os.chdir("/")
+
+    def mirror(self, source, target, besides):
+        """Makes target a tmpfs holding every entry of source, each bound in, but those named."""
+        os.makedirs(target, exist_ok=True)
+        self.mount(target, "-t", "tmpfs", "-o", "mode=0755", "tmpfs")
+        # Left out of the copies below, so that the tree holds no copy of itself.
+        run([*MOUNT, "--make-unbindable", target])
+        for name in os.listdir(source):
+            entry, copy = os.path.join(source, name), os.path.join(target, name)
+            if name in besides:
+                continue
+            if os.path.islink(entry):
+                os.symlink(os.readlink(entry), copy)
+            elif os.path.isdir(entry):
+                os.mkdir(copy)
+                run([*MOUNT, "--rbind", entry, copy])
+            else:
+                open(copy, "w").close()
+                run([*MOUNT, "--bind", entry, copy])
 
     def bind_file(self, name, content, target):
         path = os.path.join(self.root, name)
@@ -183,9 +231,11 @@ class World:
         """Mounts over target, and takes it back when the mount shows outside the namespace."""
         run([*MOUNT, *arguments, target])
         self.mounts.append(target)
-        outside = getattr(self.config, "outside_pid", None)
-        if outside is not None:
-            seen_outside = os.stat(f"/proc/{outside}/root" + target)
+        if self.outside_pid is not None:
+            try:
+                seen_outside = os.stat(f"/proc/{self.outside_pid}/root" + target)
+            except FileNotFoundError:   # not even the mount point shows outside
+                return
             seen_inside = os.stat(target)
             if (seen_outside.st_dev, seen_outside.st_ino) == (seen_inside.st_dev, seen_inside.st_ino):
                 self.unmount_all()
@@ -279,6 +329,15 @@ class World:
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
+
+
+def start_world(config):
+    """The World, or None after saying why this machine cannot contain it."""
+    try:
+        return World(config)
+    except NotContained as leak:
+        print(f"skipped: / is no mount point here and a mount over {leak} reached the rest of the system")
+        return None
 
 
 class Session:
@@ -619,30 +678,20 @@ def distinct_colours(path, area):
 def main():
     global CONFIG, WORLD
     parser = argparse.ArgumentParser()
-    parser.add_argument("--prefix", required=True, help="where the application is installed")
+    add_world_arguments(parser)
     parser.add_argument("--output-dir", required=True)
-    parser.add_argument("--account-host", required=True)
-    parser.add_argument("--support-host", required=True)
     parser.add_argument("--fennix-client-id", required=True)
     parser.add_argument("--fennix-client-secret", required=True)
     parser.add_argument("--tesh-client-id", required=True)
     parser.add_argument("--tesh-client-secret", required=True)
-    parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
-    parser.add_argument("--outside-pid", type=int, help=argparse.SUPPRESS)
-    parser.add_argument("--scratch", help=argparse.SUPPRESS)
     CONFIG, rest = parser.parse_known_args()
 
-    if not CONFIG.inside:
-        if os.geteuid() != 0 or not shutil.which("unshare"):
-            print("skipped: needs root to make a private mount and network namespace")
-            return SKIP
+    if inside_namespace() is None:
         return enter_namespace(__file__, sys.argv[1:])
 
     os.makedirs(CONFIG.output_dir, exist_ok=True)
-    try:
-        WORLD = World(CONFIG)
-    except NotContained as leak:
-        print(f"skipped: / is no mount point here and a mount over {leak} reached the rest of the system")
+    WORLD = start_world(CONFIG)
+    if WORLD is None:
         return SKIP
     try:
         program = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2)
