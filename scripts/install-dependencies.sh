@@ -20,11 +20,16 @@ done
 
 script=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
 
+# Run through sudo, the missing packages have been named already.
+if [ "${1:-}" != "--named" ]; then
+    echo "missing Debian packages:$missing"
+fi
+
 if [ "$(id -u)" -ne 0 ]; then
-    if command -v sudo > /dev/null 2>&1 && sudo -- "$script"; then
-        exit 0
+    if command -v sudo > /dev/null 2>&1; then
+        echo "installing them takes root: asking sudo"
+        sudo -- "$script" --named && exit 0
     fi
-    echo "missing Debian packages:$missing" >&2
     echo "install them by running this as root: '$script'" >&2
     exit 1
 fi
@@ -36,7 +41,6 @@ quietly() # command... : apt's output is shown only when it fails
     "$@" > "$log" 2>&1 || { cat "$log" >&2; echo "installing the packages failed" >&2; exit 1; }
 }
 export DEBIAN_FRONTEND=noninteractive
-echo "missing Debian packages:$missing"
 echo "reading the package lists..."
 quietly apt-get update
 
@@ -44,9 +48,16 @@ quietly apt-get update
 # package brings the GTK and WebKit development packages, hundreds in all: say so before the wait.
 quietly apt-get install --simulate --no-install-recommends $missing
 plan=$(sed -n 's/^Inst \([^ ]*\) .*/\1/p' "$log")
-size=$(apt-cache show --no-all-versions $plan 2> /dev/null \
-       | awk '/^Size:/ { download += $2 } /^Installed-Size:/ { disk += $2 }
-              END { printf "%.0f MB to download, %.0f MB on disk", download / 1e6, disk / 1e3 }')
-echo "installing $(echo "$plan" | wc -l) packages, counting what they depend on ($size); this takes a couple of minutes..."
+echo "installing $(apt-cache show --no-all-versions $plan 2> /dev/null \
+                  | awk -v count="$(echo "$plan" | wc -l)" -v named="$(echo $missing | wc -w)" '
+    function size(bytes) { return bytes < 1e6 ? sprintf ("%.0f kB", bytes / 1e3) : sprintf ("%.0f MB", bytes / 1e6) }
+    /^Size:/ { download += $2 }
+    /^Installed-Size:/ { disk += $2 * 1e3 }
+    END {
+        printf "%d package%s", count, count == 1 ? "" : "s"
+        if (count > named) printf ", counting what they depend on"
+        printf " (%s to download, %s on disk)", size(download), size(disk)
+        if (count > 50) printf "; this takes a couple of minutes"
+    }')..."
 quietly apt-get install -y --no-install-recommends $missing
 echo "done"
