@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <string_view>
@@ -127,20 +128,21 @@ namespace
         std::string joined;
         joined.reserve (text.size());
 
-        for (std::size_t i = 0; i < text.size(); ++i)
+        for (std::size_t i = 0; i < text.size();)
         {
-            if (text[i] != '\\')
-            {
-                joined += text[i];
-                continue;
-            }
+            const auto escape = std::min (text.find ('\\', i), text.size());
+            joined.append (text.substr (i, escape - i));
+            i = escape;
+
+            if (i == text.size())
+                break;
 
             const auto high = escapedCodeUnit (text, i), low = escapedCodeUnit (text, i + 6);
 
             if (high < 0xd800 || high > 0xdbff || low < 0xdc00 || low > 0xdfff)
             {
                 joined.append (text.substr (i, 2));   // an escaped backslash too: its second half starts nothing
-                ++i;
+                i += 2;
                 continue;
             }
 
@@ -149,7 +151,7 @@ namespace
             joined += (char) (0x80 | ((character >> 12) & 0x3f));
             joined += (char) (0x80 | ((character >> 6) & 0x3f));
             joined += (char) (0x80 | (character & 0x3f));
-            i += 11;
+            i += 12;
         }
 
         return joined;
