@@ -65,11 +65,17 @@ namespace
         return address;
     }
 
+    /** A socket not connected yet, or -1: made while descriptors can be, to connect once they cannot. */
+    int unconnectedSocket()
+    {
+        return ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    }
+
     /** A connected socket, or -1. */
     int connectTo (const std::string& path)
     {
         const auto address = addressOf (path);
-        const int fd = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int fd = unconnectedSocket();
 
         if (::connect (fd, reinterpret_cast<const sockaddr*> (&address), sizeof (address)) == 0)
             return fd;
@@ -349,7 +355,7 @@ TEST (InstanceChannel, OutOfDescriptorsTheInstanceWaitsWithoutSpinningAndTakesTh
 {
     TemporaryFolder temporary;
     RunningInstance instance (temporary.path);
-    const int launch = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);   // made while it can be
+    const int launch = unconnectedSocket();
     ASSERT_GE (launch, 0);
 
     {
@@ -374,7 +380,6 @@ TEST (InstanceChannel, PollFailingOverTheDescriptorLimitNeitherEndsNorSpinsTheLi
     TemporaryFolder temporary;
     RunningInstance instance (temporary.path);
     const auto socketPath = instance.channel.getSocketPath();
-    const auto madeWhileItCanBe = [] { return ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0); };
 
     // While descriptors can be made, one delivery and one listener that ends: the sanitizer build
     // checks the types behind the first of each with a pipe, and takes a failure to make one for a
@@ -395,7 +400,7 @@ TEST (InstanceChannel, PollFailingOverTheDescriptorLimitNeitherEndsNorSpinsTheLi
     for (const auto fd : { waker, early, silent[0], silent[1], silent[2] })
         ASSERT_GE (fd, 0);
 
-    const int launch = madeWhileItCanBe(), second = madeWhileItCanBe(), third = madeWhileItCanBe();
+    const int launch = unconnectedSocket(), second = unconnectedSocket(), third = unconnectedSocket();
     ASSERT_TRUE (launch >= 0 && second >= 0 && third >= 0);
 
     {
@@ -494,7 +499,7 @@ TEST (InstanceChannel, StaleSocketAndLockOfKilledInstanceDoNotBlockNextStart)
 
     // An instance that died left its socket file behind ...
     const auto address = addressOf (next.getSocketPath());
-    const int stale = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int stale = unconnectedSocket();
     ASSERT_EQ (::bind (stale, reinterpret_cast<const sockaddr*> (&address), sizeof (address)), 0);
     ::close (stale);
 
